@@ -1,0 +1,155 @@
+#pragma once
+// The file system as the program sees it on Linux: listings with Windows
+// attributes, file times, share modes, whole-file copies. Two levels:
+//   - hostfs:: works on host paths (the copy engine and the archive use it in
+//     their inner loops, after resolving a folder once);
+//   - FileSystem works on Windows paths through a DriveMap.
+//
+// Attributes: read-only = no write permission bit. Hidden and system: a name
+// beginning with "." is hidden; the extended attribute user.DOSATTRIB ("0x"
+// + hex flags, Wine's and Samba's convention) is read when present and written
+// when attributes are set. Share modes: ShareMode::None takes a non-blocking
+// exclusive flock, DenyWrite a shared one; a conflicting lock held by another
+// open file (the embedded Firebird engine locks its databases the same way)
+// makes the open fail as a sharing violation.
+
+#include "platform/DriveMap.h"
+#include "platform/Timestamp.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+#include <optional>
+
+namespace vz {
+
+enum FileAttribute : quint32 {
+    AttrReadOnly = 0x01,
+    AttrHidden = 0x02,
+    AttrSystem = 0x04,
+    AttrDirectory = 0x10,
+    AttrArchive = 0x20,
+};
+
+struct DirEntry {
+    QString name;                // as listed; "." and ".." are listed too
+    qint64 sizeBytes = 0;        // 64-bit; 0 for folders
+    bool isFolder = false;
+    quint32 attributes = 0;      // FileAttribute bits (AttrDirectory for folders)
+    qint64 modifiedUnixMs = 0;   // last-write time, ms since the Unix epoch
+};
+
+enum class ShareMode {
+    None,       // no sharing: exclusive lock
+    DenyWrite,  // others may read: shared lock
+    All,        // no lock
+};
+
+// errno of a sharing violation reported by HostFile (another holder's lock).
+inline constexpr int SharingViolation = 11;  // EAGAIN/EWOULDBLOCK
+
+// An open host file with the lock that stands for its share mode.
+class HostFile {
+public:
+    HostFile() = default;
+    ~HostFile();
+    HostFile(HostFile&& other) noexcept;
+    HostFile& operator=(HostFile&& other) noexcept;
+    HostFile(const HostFile&) = delete;
+    HostFile& operator=(const HostFile&) = delete;
+
+    // Opens an existing file for reading.
+    static HostFile openRead(const QString& hostPath, ShareMode share);
+    // Creates the file, or replaces an existing one (emptied only after its
+    // lock was taken). Fails on an existing read-only file, also for root.
+    static HostFile create(const QString& hostPath, ShareMode share);
+    // Opens an existing file for reading and writing without emptying it.
+    static HostFile openReadWrite(const QString& hostPath, ShareMode share);
+
+    bool isOpen() const { return fd_ >= 0; }
+    int errorNumber() const { return error_; }  // errno of the failed open, 0 when open
+    int fd() const { return fd_; }
+    qint64 size() const;                          // -1 on error
+    qint64 read(void* buffer, qint64 maxBytes);   // bytes read, 0 at end, -1 on error
+    qint64 readAt(void* buffer, qint64 maxBytes, qint64 offset);
+    bool writeAll(const void* data, qint64 bytes);
+    bool seek(qint64 offset);
+    bool truncate(qint64 size);
+    bool flush();                                  // fsync
+    bool setModifiedTime(qint64 unixMs);
+    void close();
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+struct DiskSpace {
+    qint64 totalBytes = 0;
+    qint64 freeBytes = 0;  // available to this user
+};
+
+namespace hostfs {
+
+QByteArray encodeName(const QString& hostPath);   // to the bytes the kernel sees
+QString decodeName(const QByteArray& bytes);
+QString errorText(int errorNumber);               // strerror text
+
+std::optional<DirEntry> stat(const QString& hostPath);  // follows links
+bool exists(const QString& hostPath);
+bool isFile(const QString& hostPath);
+bool isFolder(const QString& hostPath);
+
+// Calls visit for every entry of the folder in the order the file system
+// returns them, "." and ".." included; stops when visit returns false.
+// Symbolic links are reported as what they point to, except that a link to a
+// folder carries the system attribute, so tree walks do not enter it. Returns
+// false (errno in *errorNumber) when the folder cannot be opened or read.
+bool listFolder(const QString& hostFolder, const std::function<bool(const DirEntry&)>& visit,
+                int* errorNumber = nullptr);
+
+quint32 attributes(const QString& hostPath);  // 0 when missing
+bool setAttributes(const QString& hostPath, quint32 attributes);
+bool setModifiedTime(const QString& hostPath, qint64 unixMs);
+bool createFolders(const QString& hostPath);  // with every missing parent
+bool removeFile(const QString& hostPath);     // false for a read-only file, as on Windows
+bool removeTree(const QString& hostPath);     // permanent, recursive
+bool rename(const QString& fromHostPath, const QString& toHostPath);
+// The platform's whole-file copy: overwrites an existing target (not a
+// read-only one), keeps the source's modification time and attributes, and
+// reads the source under DenyWrite, so a file another program holds
+// exclusively is not copied.
+bool copyFile(const QString& fromHostPath, const QString& toHostPath);
+// Moves a folder or file to the FreeDesktop trash of its volume; deletes it
+// permanently when it cannot go there or is larger than a tenth of its volume.
+bool moveToTrash(const QString& hostPath);
+DiskSpace diskSpace(const QString& hostPath);
+QString tempFolder();         // the system's temporary folder
+QString executablePath();     // this process's executable
+
+}  // namespace hostfs
+
+// Windows-path operations through a drive map. A path whose drive is not in
+// the map resolves to nothing: listing it finds nothing, opening fails, a
+// folder cannot be created there.
+class FileSystem {
+public:
+    explicit FileSystem(DriveMap driveMap) : map_(std::move(driveMap)) {}
+
+    const DriveMap& driveMap() const { return map_; }
+    std::optional<QString> toHost(const QString& windowsPath) const { return map_.toHost(windowsPath); }
+
+    bool fileExists(const QString& windowsPath) const;    // a folder is not a file
+    bool folderExists(const QString& windowsPath) const;
+    bool createFolders(const QString& windowsPath) const;
+    bool deleteFile(const QString& windowsPath) const;
+    bool copyFile(const QString& fromWindowsPath, const QString& toWindowsPath) const;  // hostfs::copyFile
+    bool writeFile(const QString& windowsPath, const QByteArray& bytes) const;
+    bool listFolder(const QString& windowsFolder, const std::function<bool(const DirEntry&)>& visit) const;
+
+private:
+    DriveMap map_;
+};
+
+}  // namespace vz

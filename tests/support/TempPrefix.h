@@ -1,0 +1,45 @@
+#pragma once
+// Temporary folders for tests: a plain one, and a Wine-style prefix with
+// dosdevices/ links ("c:" -> ../drive_c, ...), removed at the end of the test.
+
+#include "platform/DriveMap.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace vz::test {
+
+class TempDir {
+public:
+    TempDir();
+    const QString& path() const { return path_; }        // host path, no trailing "/"
+    QString file(const QString& relative) const { return path_ + QLatin1Char('/') + relative; }
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+};
+
+class TempPrefix {
+public:
+    // Creates the prefix with the given drive letters (lower case "c", "d", ...).
+    explicit TempPrefix(const QString& letters = QStringLiteral("c"));
+    const QString& path() const { return dir_.path(); }
+    // Host folder of a drive ("c" -> <prefix>/drive_c).
+    QString drive(const QString& letter) const;
+    // Adds dosdevices/unc/SERVER/SHARE as a real folder and returns it.
+    QString addShare(const QString& server, const QString& share);
+    DriveMap driveMap() const { return DriveMap::fromPrefix(path()); }
+
+private:
+    TempDir dir_;
+};
+
+// Writes a file (creating its folders) and returns its host path.
+QString writeFile(const QString& hostPath, const QByteArray& bytes);
+QByteArray readFile(const QString& hostPath);
+// Sets a file's modification time (ms since the Unix epoch).
+void setMTime(const QString& hostPath, qint64 unixMs);
+
+}  // namespace vz::test
