@@ -1,0 +1,75 @@
+#pragma once
+// The program's identity and its memory between runs: the values derived
+// from the executable's place, the settings file VireoReplicador.ini beside
+// it, the three last-export timestamps and the client identifier.
+
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/RegionalSettings.h"
+#include "platform/Timestamp.h"
+
+#include <QString>
+
+namespace vz {
+
+// What LoadSettings needs from the window that owns the settings.
+class SettingsHost {
+public:
+    virtual ~SettingsHost() = default;
+    // File names of the audio (DB_Vireo) and administration (DB_Adm) databases.
+    virtual void setDatabaseFileNames(const QString& vireoFile, const QString& admFile) = 0;
+    // CFG_GUID of the first configuration row; may throw vz::Error.
+    virtual QString readClientGuid() = 0;
+    // Filter of both file dialogs ("Arquivo do Zuvavivevo|" + ArchiveName).
+    virtual void setDialogFilters(const QString& filter) = 0;
+    virtual void SetControlsEnabled(bool on) = 0;
+    // The standard error display.
+    virtual void showError(const QString& message) = 0;
+};
+
+class Settings {
+public:
+    static inline const QString FileName = QStringLiteral("VireoReplicador.ini");
+
+    // executableWindowsPath: the executable's full path as a Windows path.
+    // serviceHost: host[:port] of the replication web service.
+    Settings(const FileSystem& fs, const Clock& clock, RegionalSettings regional, const QString& executableWindowsPath,
+             const QString& serviceHost);
+
+    // Values held for the life of the process. Strings are empty and
+    // timestamps 0 until LoadSettings has set them.
+    QString ExeFolder;     // folder of the executable, ending with "\"
+    QString ExeDrive;      // "C:" or "\\server\share", never a trailing "\"
+    QString SystemFolder;  // PASTA_SISTEMA, ending with "\" once read
+    QString ClientGuid;
+    QString ArchiveName;   // ClientGuid + ".zip"
+    QString BaseUrl;       // "http://" + service host + "/Zuvavivevo/"
+    Timestamp LastBackupDados = 0;
+    Timestamp LastBackupAudio = 0;
+    Timestamp LastBackupMusica = 0;
+
+    // Runs once while the main window is created.
+    void LoadSettings(SettingsHost& host);
+    // Writes the three timestamps; throws vz::Error "Unable to write to %s".
+    void SaveBackupTimestamps();
+
+    // ExeFolder + "VireoReplicador.ini".
+    QString settingsFilePath() const { return ExeFolder + FileName; }
+    const RegionalSettings& regional() const { return regional_; }
+    const Clock& clock() const { return clock_; }
+    QString FormatTimestamp(Timestamp value) const;
+    Timestamp ParseTimestamp(const QString& text, Timestamp defaultValue) const;
+
+    // True when the identifier can become part of file names and URLs: no
+    // path separator, no ":", no control character, not "." or "..".
+    static bool IsSafeClientGuid(const QString& guid);
+
+private:
+    const FileSystem& fs_;
+    const Clock& clock_;
+    RegionalSettings regional_;
+    QString serviceHost_;
+    QString exeWindowsPath_;
+};
+
+}  // namespace vz
