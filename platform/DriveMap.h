@@ -34,6 +34,9 @@ public:
     // deepest wins. Nothing when no drive holds it. Folders get no trailing "\".
     std::optional<QString> toWindows(const QString& hostPath) const;
 
+    // True when the host path (as toHost gives it) is the folder of a drive or share.
+    bool isDriveRoot(const QString& hostPath) const;
+
     // The child of an existing host folder named `name` without regard to
     // case: the exact name when it exists, else the first case-insensitive
     // match in listing order, else folder + "/" + name as given.

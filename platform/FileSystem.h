@@ -113,16 +113,40 @@ quint32 attributes(const QString& hostPath);  // 0 when missing
 bool setAttributes(const QString& hostPath, quint32 attributes);
 bool setModifiedTime(const QString& hostPath, qint64 unixMs);
 bool createFolders(const QString& hostPath);  // with every missing parent
+// The same, giving each folder it creates the permission bits `mode` (less the umask).
+bool createFolders(const QString& hostPath, uint mode);
+// The absolute, canonical form of a host path that need not exist: its
+// longest existing ancestor is resolved (links, "..") and the rest appended.
+QString canonicalPath(const QString& hostPath);
 bool removeFile(const QString& hostPath);     // false for a read-only file, as on Windows
-bool removeTree(const QString& hostPath);     // permanent, recursive
+bool removeTree(const QString& hostPath);     // permanent, recursive; true when nothing is left
+// Fails when the target exists, as on Windows (nothing is replaced), and
+// across volumes (EXDEV).
 bool rename(const QString& fromHostPath, const QString& toHostPath);
 // The platform's whole-file copy: overwrites an existing target (not a
 // read-only one), keeps the source's modification time and attributes, and
 // reads the source under DenyWrite, so a file another program holds
-// exclusively is not copied.
+// exclusively is not copied. A failed copy leaves no partial target.
 bool copyFile(const QString& fromHostPath, const QString& toHostPath);
+
+// How a whole-file copy treats the source, the target and the time.
+struct CopyOptions {
+    ShareMode sourceShare = ShareMode::DenyWrite;
+    // The target's modification time is the source's rounded through the
+    // 2-second FAT form (instead of kept to the nanosecond).
+    bool fatTime = false;
+    // Remove the target when the copy fails after it was created.
+    bool removeFailedTarget = true;
+};
+// The one copy both whole-file copies share. The target is created under
+// ShareMode::None (so a target that is the source under another name fails
+// before it is emptied), receives exactly the source's size in bytes (false
+// when the source yields fewer), the source's permission bits and
+// user.DOSATTRIB, and the modification time per options.
+bool copyFile(const QString& fromHostPath, const QString& toHostPath, const CopyOptions& options);
 // Moves a folder or file to the FreeDesktop trash of its volume; deletes it
 // permanently when it cannot go there or is larger than a tenth of its volume.
+// False when nothing is there.
 bool moveToTrash(const QString& hostPath);
 DiskSpace diskSpace(const QString& hostPath);
 QString tempFolder();         // the system's temporary folder

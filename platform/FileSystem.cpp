@@ -1,0 +1,826 @@
+#include "platform/FileSystem.h"
+
+#include "platform/Trash.h"
+
+#include <QDir>
+#include <QFile>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace vz {
+
+namespace {
+
+constexpr char DosAttribName[] = "user.DOSATTRIB";
+constexpr quint32 DosFlagsKept = AttrHidden | AttrSystem | AttrArchive;
+
+bool isReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+bool isDotOrDotDot(const char* n)
+{
+    return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0));
+}
+
+// "0x" followed by hex flags; Samba may append binary data after a NUL.
+std::optional<quint32> parseDosAttrib(const char* data, ssize_t length)
+{
+    if (length < 3 || data[0] != '0' || (data[1] != 'x' && data[1] != 'X'))
+        return std::nullopt;
+    quint32 value = 0;
+    ssize_t i = 2;
+    for (; i < length && i < 10; ++i) {
+        const char c = data[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            break;
+        value = value * 16 + static_cast<quint32>(digit);
+    }
+    if (i == 2)
+        return std::nullopt;
+    return value;
+}
+
+// Reads user.DOSATTRIB; *unsupported is set when the file system has no
+// extended attributes at all.
+std::optional<quint32> readDosAttrib(const char* path, bool* unsupported = nullptr)
+{
+    char buffer[256];
+    const ssize_t n = ::getxattr(path, DosAttribName, buffer, sizeof buffer);
+    if (n < 0) {
+        if (unsupported != nullptr && errno == ENOTSUP)
+            *unsupported = true;
+        return std::nullopt;
+    }
+    return parseDosAttrib(buffer, n);
+}
+
+quint32 attributesFrom(const struct stat& st, const char* name, std::optional<quint32> dos, bool isLink)
+{
+    const bool folder = S_ISDIR(st.st_mode);
+    quint32 a = folder ? quint32(AttrDirectory) : 0u;
+    if (dos)
+        a |= *dos & DosFlagsKept;
+    else if (!folder)
+        a |= AttrArchive;
+    if (!folder && isReadOnlyMode(st.st_mode))
+        a |= AttrReadOnly;
+    if (name[0] == '.' && !isDotOrDotDot(name))
+        a |= AttrHidden;
+    // A link to a folder is not entered by tree walks, so cycles cannot form.
+    if (isLink && folder)
+        a |= AttrSystem;
+    return a;
+}
+
+qint64 unixMs(const struct timespec& t) { return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000; }
+
+struct timespec timespecFromMs(qint64 ms)
+{
+    qint64 seconds = ms / 1000;
+    qint64 rest = ms % 1000;
+    if (rest < 0) {
+        rest += 1000;
+        --seconds;
+    }
+    struct timespec t;
+    t.tv_sec = static_cast<time_t>(seconds);
+    t.tv_nsec = static_cast<long>(rest * 1000000);
+    return t;
+}
+
+DirEntry entryFrom(const struct stat& st, const char* name, std::optional<quint32> dos, bool isLink)
+{
+    DirEntry e;
+    e.name = hostfs::decodeName(QByteArray(name));
+    e.isFolder = S_ISDIR(st.st_mode);
+    e.sizeBytes = e.isFolder ? 0 : qint64(st.st_size);
+    e.attributes = attributesFrom(st, name, dos, isLink);
+    e.modifiedUnixMs = unixMs(st.st_mtim);
+    return e;
+}
+
+QByteArray baseName(const QByteArray& path)
+{
+    QByteArray p = path;
+    while (p.size() > 1 && p.endsWith('/'))
+        p.chop(1);
+    const qsizetype cut = p.lastIndexOf('/');
+    return cut < 0 ? p : p.mid(cut + 1);
+}
+
+int openFile(const char* path, int flags, mode_t mode = 0)
+{
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is cleared at once.
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Takes the lock that stands for the share mode; 0 or an errno.
+int lockForShare(int fd, ShareMode share)
+{
+    if (share == ShareMode::All)
+        return 0;
+    const int operation = (share == ShareMode::None ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    while (::flock(fd, operation) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno == EWOULDBLOCK)
+            return SharingViolation;
+        // A file system without flock support: nothing to share with.
+        return 0;
+    }
+    return 0;
+}
+
+// One large buffer per thread for copies the kernel cannot do itself.
+char* copyBuffer(size_t& size)
+{
+    static thread_local std::unique_ptr<char[]> buffer;
+    size = 1 << 20;
+    if (!buffer)
+        buffer.reset(new char[size]);
+    return buffer.get();
+}
+
+bool writeFully(int fd, const char* data, qint64 bytes)
+{
+    while (bytes > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(std::min<qint64>(bytes, 1 << 30)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        bytes -= n;
+    }
+    return true;
+}
+
+// Copies `bytes` bytes from the current offset of `in` to the current offset
+// of `out`, in the kernel where it can. False when the source ends early or
+// an error occurs.
+bool copyBytes(int in, int out, qint64 bytes)
+{
+    enum { Range, SendFile, Buffer } way = Range;
+    while (bytes > 0) {
+        const size_t chunk = static_cast<size_t>(std::min<qint64>(bytes, 1 << 30));
+        ssize_t n;
+        if (way == Range) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+        } else if (way == SendFile) {
+            n = ::sendfile(out, in, nullptr, chunk);
+        } else {
+            size_t bufferSize;
+            char* buffer = copyBuffer(bufferSize);
+            n = ::read(in, buffer, std::min(chunk, bufferSize));
+            if (n > 0 && !writeFully(out, buffer, n))
+                return false;
+        }
+        if (n > 0) {
+            bytes -= n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (way == Buffer)
+            return false;  // end of the source before its size, or a read error
+        // Some file systems refuse in-kernel copies, and some report 0 where
+        // they cannot do them: plain reads tell the true end.
+        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+            errno != ENOTSUP && errno != EBADF && errno != EPERM)
+            return false;
+        way = way == Range ? SendFile : Buffer;
+    }
+    return true;
+}
+
+// Gives the target the source's user.DOSATTRIB, or removes a stale one.
+void copyDosAttrib(int from, int to)
+{
+    char buffer[256];
+    const ssize_t n = ::fgetxattr(from, DosAttribName, buffer, sizeof buffer);
+    if (n >= 0)
+        ::fsetxattr(to, DosAttribName, buffer, static_cast<size_t>(n), 0);
+    else
+        ::fremovexattr(to, DosAttribName);
+}
+
+qint64 fatRoundedMs(qint64 ms)
+{
+    const qint64 rounded = UnixMsFromTimestamp(RoundToFat(TimestampFromUnixMs(ms)));
+    if (ms - rounded >= 0 && ms - rounded < 2000)
+        return rounded;
+    // Outside 1980..2107 the FAT form clamps, and in the repeated hour of a
+    // clock change local time is ambiguous: keep the true time, to the even
+    // second, so both files still give the same FAT time.
+    qint64 seconds = ms / 1000;
+    if (ms % 1000 < 0)
+        --seconds;
+    seconds -= ((seconds % 2) + 2) % 2;
+    return seconds * 1000;
+}
+
+bool removeTreeBytes(const QByteArray& path, int depth);
+
+// Empties a folder; the folder itself stays.
+bool removeContents(const QByteArray& folder, int depth)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (dir == nullptr && errno == EACCES && ::chmod(folder.constData(), S_IRWXU) == 0)
+        dir = ::opendir(folder.constData());
+    if (dir == nullptr)
+        return false;
+    std::vector<QByteArray> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isDotOrDotDot(entry->d_name))
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    bool ok = true;
+    for (const QByteArray& name : names)
+        ok = removeTreeBytes(folder + '/' + name, depth + 1) && ok;
+    return ok;
+}
+
+bool removeTreeBytes(const QByteArray& path, int depth)
+{
+    if (depth > 4096) {
+        errno = ELOOP;
+        return false;
+    }
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(path.constData()) == 0 || errno == ENOENT)
+            return true;
+        return false;
+    }
+    bool ok = removeContents(path, depth);
+    if (::rmdir(path.constData()) == 0 || errno == ENOENT)
+        return true;
+    // A folder without write permission keeps its entries: open it up once.
+    if (errno == EACCES || errno == ENOTEMPTY) {
+        ::chmod(path.constData(), S_IRWXU);
+        ok = removeContents(path, depth);
+        if (ok && ::rmdir(path.constData()) == 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- HostFile
+
+HostFile::~HostFile() { close(); }
+
+HostFile::HostFile(HostFile&& other) noexcept : fd_(other.fd_), error_(other.error_)
+{
+    other.fd_ = -1;
+}
+
+HostFile& HostFile::operator=(HostFile&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        error_ = other.error_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+namespace {
+
+// Checks and locks a freshly opened file; closes it on failure. Returns 0 or an errno.
+int finishOpen(int fd, bool forWriting, ShareMode share)
+{
+    struct stat st;
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (forWriting && S_ISREG(st.st_mode) && isReadOnlyMode(st.st_mode))
+        error = EACCES;  // Windows refuses to write a read-only file, to root as well
+    if (error == 0)
+        error = lockForShare(fd, share);
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+    }
+    return error;
+}
+
+}  // namespace
+
+HostFile HostFile::openRead(const QString& hostPath, ShareMode share)
+{
+    HostFile f;
+    const int fd = openFile(hostfs::encodeName(hostPath).constData(), O_RDONLY);
+    f.error_ = fd < 0 ? errno : finishOpen(fd, false, share);
+    if (f.error_ == 0)
+        f.fd_ = fd;
+    return f;
+}
+
+HostFile HostFile::create(const QString& hostPath, ShareMode share)
+{
+    HostFile f;
+    const QByteArray path = hostfs::encodeName(hostPath);
+    int fd = -1;
+    bool existed = false;
+    // Never O_TRUNC: an existing file is emptied only once its lock is held,
+    // so a file that is already open without sharing stays whole.
+    for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
+        fd = openFile(path.constData(), O_RDWR);
+        if (fd >= 0) {
+            existed = true;
+            break;
+        }
+        if (errno != ENOENT)
+            break;
+        fd = openFile(path.constData(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        f.error_ = errno;
+        return f;
+    }
+    f.error_ = finishOpen(fd, true, share);
+    if (f.error_ == 0 && existed && ::ftruncate(fd, 0) != 0) {
+        f.error_ = errno;
+        ::close(fd);
+    }
+    if (f.error_ == 0)
+        f.fd_ = fd;
+    else
+        errno = f.error_;
+    return f;
+}
+
+HostFile HostFile::openReadWrite(const QString& hostPath, ShareMode share)
+{
+    HostFile f;
+    const int fd = openFile(hostfs::encodeName(hostPath).constData(), O_RDWR);
+    f.error_ = fd < 0 ? errno : finishOpen(fd, true, share);
+    if (f.error_ == 0)
+        f.fd_ = fd;
+    return f;
+}
+
+qint64 HostFile::size() const
+{
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return -1;
+    return st.st_size;
+}
+
+qint64 HostFile::read(void* buffer, qint64 maxBytes)
+{
+    if (fd_ < 0)
+        return -1;
+    ssize_t n;
+    do {
+        n = ::read(fd_, buffer, static_cast<size_t>(std::min<qint64>(maxBytes, 1 << 30)));
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+qint64 HostFile::readAt(void* buffer, qint64 maxBytes, qint64 offset)
+{
+    if (fd_ < 0)
+        return -1;
+    ssize_t n;
+    do {
+        n = ::pread(fd_, buffer, static_cast<size_t>(std::min<qint64>(maxBytes, 1 << 30)), offset);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool HostFile::writeAll(const void* data, qint64 bytes)
+{
+    return fd_ >= 0 && writeFully(fd_, static_cast<const char*>(data), bytes);
+}
+
+bool HostFile::seek(qint64 offset) { return fd_ >= 0 && ::lseek(fd_, offset, SEEK_SET) == offset; }
+
+bool HostFile::truncate(qint64 size) { return fd_ >= 0 && ::ftruncate(fd_, size) == 0; }
+
+bool HostFile::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool HostFile::setModifiedTime(qint64 unixMs)
+{
+    if (fd_ < 0)
+        return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // the access time is left alone
+    times[1] = timespecFromMs(unixMs);
+    return ::futimens(fd_, times) == 0;
+}
+
+void HostFile::close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+// ---------------------------------------------------------------- hostfs
+
+namespace hostfs {
+
+QByteArray encodeName(const QString& hostPath) { return QFile::encodeName(hostPath); }
+
+QString decodeName(const QByteArray& bytes) { return QFile::decodeName(bytes); }
+
+QString errorText(int errorNumber)
+{
+    char buffer[256];
+    // GNU strerror_r returns the text, which may or may not be in the buffer.
+    const char* text = ::strerror_r(errorNumber, buffer, sizeof buffer);
+    return QString::fromLocal8Bit(text);
+}
+
+std::optional<DirEntry> stat(const QString& hostPath)
+{
+    const QByteArray path = encodeName(hostPath);
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0)
+        return std::nullopt;
+    bool isLink = false;
+    if (S_ISDIR(st.st_mode)) {
+        struct stat lst;
+        isLink = ::lstat(path.constData(), &lst) == 0 && S_ISLNK(lst.st_mode);
+    }
+    return entryFrom(st, baseName(path).constData(), readDosAttrib(path.constData()), isLink);
+}
+
+bool exists(const QString& hostPath)
+{
+    struct stat st;
+    return ::stat(encodeName(hostPath).constData(), &st) == 0;
+}
+
+bool isFile(const QString& hostPath)
+{
+    struct stat st;
+    return ::stat(encodeName(hostPath).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool isFolder(const QString& hostPath)
+{
+    struct stat st;
+    return ::stat(encodeName(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool listFolder(const QString& hostFolder, const std::function<bool(const DirEntry&)>& visit, int* errorNumber)
+{
+    QByteArray path = encodeName(hostFolder);
+    const int dirFd = openFile(path.constData(), O_RDONLY | O_DIRECTORY);
+    DIR* dir = dirFd >= 0 ? ::fdopendir(dirFd) : nullptr;
+    if (dir == nullptr) {
+        const int error = errno;
+        if (dirFd >= 0)
+            ::close(dirFd);
+        if (errorNumber != nullptr)
+            *errorNumber = error;
+        errno = error;
+        return false;
+    }
+    if (!path.endsWith('/'))
+        path.append('/');
+    const qsizetype folderLength = path.size();
+    bool xattrUnsupported = false;  // learnt from the first entry, kept for the listing
+    int error = 0;
+    while (true) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        const char* name = entry->d_name;
+        struct stat st;
+        bool isLink = entry->d_type == DT_LNK;
+        if (::fstatat(dirFd, name, &st, 0) != 0) {
+            // A dangling link shows as a file of its own; an entry that
+            // vanished since readdir is left out.
+            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            isLink = false;
+        } else if (entry->d_type == DT_UNKNOWN) {
+            struct stat lst;
+            isLink = ::fstatat(dirFd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
+        }
+        std::optional<quint32> dos;
+        if (!xattrUnsupported && !isDotOrDotDot(name)) {
+            path.truncate(folderLength);
+            path.append(name);
+            dos = readDosAttrib(path.constData(), &xattrUnsupported);
+        }
+        if (!visit(entryFrom(st, name, dos, isLink)))
+            break;
+    }
+    ::closedir(dir);
+    if (error != 0) {
+        if (errorNumber != nullptr)
+            *errorNumber = error;
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+quint32 attributes(const QString& hostPath)
+{
+    const auto entry = stat(hostPath);
+    return entry ? entry->attributes : 0;
+}
+
+bool setAttributes(const QString& hostPath, quint32 attributes)
+{
+    const QByteArray path = encodeName(hostPath);
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        mode_t mode = st.st_mode & 07777;
+        if (attributes & AttrReadOnly)
+            mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
+        else if (isReadOnlyMode(mode))
+            mode |= S_IWUSR;
+        if (mode != (st.st_mode & 07777) && ::chmod(path.constData(), mode) != 0)
+            return false;
+    }
+    // user.DOSATTRIB is written when it says more than the name and the mode
+    // do, or when one is already there and must follow.
+    const quint32 flags = attributes & (DosFlagsKept | AttrReadOnly);
+    const bool dotName = baseName(path).startsWith('.');
+    const bool needed = (flags & AttrSystem) || ((flags & AttrHidden) && !dotName);
+    bool unsupported = false;
+    const bool present = readDosAttrib(path.constData(), &unsupported).has_value();
+    if (unsupported || (!needed && !present))
+        return true;  // only the dot rule applies there
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "0x%x", flags);
+    return ::setxattr(path.constData(), DosAttribName, text, static_cast<size_t>(length), 0) == 0 ||
+           errno == ENOTSUP;
+}
+
+bool setModifiedTime(const QString& hostPath, qint64 unixMs)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = timespecFromMs(unixMs);
+    return ::utimensat(AT_FDCWD, encodeName(hostPath).constData(), times, 0) == 0;
+}
+
+bool createFolders(const QString& hostPath) { return createFolders(hostPath, 0777); }
+
+bool createFolders(const QString& hostPath, uint mode)
+{
+    if (hostPath.isEmpty())
+        return false;
+    const QByteArray path = encodeName(QDir::cleanPath(hostPath));
+    struct stat st;
+    if (::stat(path.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return true;
+        errno = EEXIST;
+        return false;
+    }
+    for (qsizetype i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path.at(i) != '/')
+            continue;
+        const QByteArray part = path.left(i);
+        if (::mkdir(part.constData(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
+            return false;
+    }
+    return isFolder(hostPath);
+}
+
+QString canonicalPath(const QString& hostPath)
+{
+    constexpr QChar Slash = QLatin1Char('/');
+    QString path = QDir::cleanPath(QDir::isAbsolutePath(hostPath) ? hostPath : QDir::current().absoluteFilePath(hostPath));
+    QString rest;
+    char buffer[PATH_MAX];
+    while (true) {
+        if (::realpath(encodeName(path).constData(), buffer) != nullptr) {
+            const QString resolved = decodeName(QByteArray(buffer));
+            return rest.isEmpty() ? resolved : QDir::cleanPath(resolved + Slash + rest);
+        }
+        const qsizetype cut = path.lastIndexOf(Slash);
+        if (cut < 0 || path == QLatin1String("/"))
+            return QDir::cleanPath(path + Slash + rest);
+        rest = rest.isEmpty() ? path.mid(cut + 1) : path.mid(cut + 1) + Slash + rest;
+        path = cut == 0 ? QStringLiteral("/") : path.left(cut);
+    }
+}
+
+bool removeFile(const QString& hostPath)
+{
+    const QByteArray path = encodeName(hostPath);
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (S_ISREG(st.st_mode) && isReadOnlyMode(st.st_mode)) {
+        errno = EACCES;  // as Windows does, for root as well
+        return false;
+    }
+    return ::unlink(path.constData()) == 0;
+}
+
+bool removeTree(const QString& hostPath)
+{
+    if (hostPath.isEmpty())
+        return false;
+    return removeTreeBytes(encodeName(hostPath), 0);
+}
+
+bool rename(const QString& fromHostPath, const QString& toHostPath)
+{
+    const QByteArray from = encodeName(fromHostPath);
+    const QByteArray to = encodeName(toHostPath);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the no-replace flag: check, then rename.
+    struct stat st;
+    if (::lstat(to.constData(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
+bool copyFile(const QString& fromHostPath, const QString& toHostPath)
+{
+    return copyFile(fromHostPath, toHostPath, CopyOptions{});
+}
+
+bool copyFile(const QString& fromHostPath, const QString& toHostPath, const CopyOptions& options)
+{
+    HostFile source = HostFile::openRead(fromHostPath, options.sourceShare);
+    if (!source.isOpen())
+        return false;
+    struct stat sourceStat;
+    if (::fstat(source.fd(), &sourceStat) != 0)
+        return false;
+    // The same file under another name: the target's lock would conflict with
+    // the source's, but file systems without flock would let it be emptied.
+    struct stat targetStat;
+    if (::stat(encodeName(toHostPath).constData(), &targetStat) == 0 && targetStat.st_dev == sourceStat.st_dev &&
+        targetStat.st_ino == sourceStat.st_ino) {
+        errno = SharingViolation;
+        return false;
+    }
+    HostFile target = HostFile::create(toHostPath, ShareMode::None);
+    if (!target.isOpen())
+        return false;
+
+    bool ok = true;
+    int error = 0;
+    if (!copyBytes(source.fd(), target.fd(), sourceStat.st_size)) {
+        ok = false;
+        error = errno ? errno : EIO;
+    }
+    if (ok) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1] = options.fatTime ? timespecFromMs(fatRoundedMs(unixMs(sourceStat.st_mtim))) : sourceStat.st_mtim;
+        copyDosAttrib(source.fd(), target.fd());
+        if (::futimens(target.fd(), times) != 0 || ::fchmod(target.fd(), sourceStat.st_mode & 0777) != 0) {
+            ok = false;
+            error = errno;
+        }
+    }
+    target.close();
+    source.close();
+    if (!ok && options.removeFailedTarget)
+        ::unlink(encodeName(toHostPath).constData());
+    if (!ok)
+        errno = error;
+    return ok;
+}
+
+bool moveToTrash(const QString& hostPath)
+{
+    const Trash::Outcome outcome = Trash::forCurrentUser().remove(hostPath);
+    if (outcome == Trash::Outcome::Missing)
+        errno = ENOENT;
+    return outcome == Trash::Outcome::Trashed || outcome == Trash::Outcome::Deleted;
+}
+
+DiskSpace diskSpace(const QString& hostPath)
+{
+    DiskSpace space;
+    struct statvfs vfs;
+    if (::statvfs(encodeName(hostPath).constData(), &vfs) == 0) {
+        space.totalBytes = qint64(vfs.f_blocks) * qint64(vfs.f_frsize);
+        space.freeBytes = qint64(vfs.f_bavail) * qint64(vfs.f_frsize);
+    }
+    return space;
+}
+
+QString tempFolder() { return QDir::tempPath(); }
+
+QString executablePath()
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return QString();
+    return decodeName(QByteArray(buffer, n));
+}
+
+}  // namespace hostfs
+
+// ---------------------------------------------------------------- FileSystem
+
+bool FileSystem::fileExists(const QString& windowsPath) const
+{
+    const auto host = map_.toHost(windowsPath);
+    return host && hostfs::isFile(*host);
+}
+
+bool FileSystem::folderExists(const QString& windowsPath) const
+{
+    const auto host = map_.toHost(windowsPath);
+    return host && hostfs::isFolder(*host);
+}
+
+bool FileSystem::createFolders(const QString& windowsPath) const
+{
+    const auto host = map_.toHost(windowsPath);
+    return host && hostfs::createFolders(*host);
+}
+
+bool FileSystem::deleteFile(const QString& windowsPath) const
+{
+    const auto host = map_.toHost(windowsPath);
+    return host && hostfs::removeFile(*host);
+}
+
+bool FileSystem::copyFile(const QString& fromWindowsPath, const QString& toWindowsPath) const
+{
+    const auto from = map_.toHost(fromWindowsPath);
+    const auto to = map_.toHost(toWindowsPath);
+    return from && to && hostfs::copyFile(*from, *to);
+}
+
+bool FileSystem::writeFile(const QString& windowsPath, const QByteArray& bytes) const
+{
+    const auto host = map_.toHost(windowsPath);
+    if (!host)
+        return false;
+    HostFile file = HostFile::create(*host, ShareMode::None);
+    return file.isOpen() && file.writeAll(bytes.constData(), bytes.size());
+}
+
+bool FileSystem::listFolder(const QString& windowsFolder, const std::function<bool(const DirEntry&)>& visit) const
+{
+    const auto host = map_.toHost(windowsFolder);
+    return host && hostfs::listFolder(*host, visit);
+}
+
+}  // namespace vz
