@@ -1,8 +1,64 @@
+// Program entry: the application titled "Vireo Zuvavivevo", the services the
+// window is built from, the main window, and the event loop until it closes.
+
+#include "app/ErrorDisplay.h"
+#include "app/MainWindow.h"
+#include "app/QtUserDialogs.h"
+#include "db/AutomationDatabases.h"
+#include "platform/Clock.h"
+#include "platform/DriveMap.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/RegionalSettings.h"
+
 #include <QApplication>
+#include <QSystemTrayIcon>
+
+#include <memory>
+#include <optional>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vireo Zuvavivevo"));
-    return 0;
+    QApplication::setApplicationName(vz::MainWindow::Title);
+    QApplication::setApplicationDisplayName(vz::MainWindow::Title);
+    // The window may live hidden in the tray; the program ends when it closes,
+    // not when the last visible window (say, a message box) goes away.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QString exeHostPath = vz::hostfs::executablePath();
+    const vz::FileSystem fs(vz::DriveMap::forExecutable(exeHostPath));
+    vz::QtUserDialogs dialogs(fs.driveMap(), vz::MainWindow::Title);
+    const std::optional<QString> exeWindowsPath = fs.driveMap().toWindows(exeHostPath);
+    if (!exeWindowsPath) {
+        vz::ShowStandardError(dialogs, vz::MainWindow::Title,
+                              QStringLiteral("O programa não está em nenhuma unidade: ") + exeHostPath);
+        return 1;
+    }
+    const vz::SystemClock clock;
+
+    // The Firebird client is loaded here; without it the program does not start.
+    std::unique_ptr<vz::AutomationDatabases> databases;
+    try {
+        databases = std::make_unique<vz::AutomationDatabases>(fs);
+    } catch (const vz::Error& e) {
+        vz::ShowStandardError(dialogs, vz::MainWindow::Title, e.message());
+        return 1;
+    }
+
+    vz::MainWindow window(vz::MainWindowServices{
+        fs,
+        clock,
+        vz::RegionalSettings::fromProcessLocale(),
+        dialogs,
+        *databases,
+        *exeWindowsPath,
+        QStringLiteral(VZ_SERVICE_HOST),
+        [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+    });
+    dialogs.setParentWindow(&window);
+    QObject::connect(&window, &vz::MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // The export and import runs are attached here through window.setRunHooks.
+    window.showCentred();
+    return QApplication::exec();
 }
