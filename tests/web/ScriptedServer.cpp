@@ -1,0 +1,118 @@
+#include "tests/web/ScriptedServer.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace vz::test {
+
+namespace {
+constexpr int GenerousLimitMs = 30000;
+}
+
+ScriptedServer::ScriptedServer() {
+    quint32 loopback = 0;
+    Socket::ResolveIPv4(QStringLiteral("127.0.0.1"), loopback);
+    if (!listener_.Listen(loopback, 0, 16)) ADD_FAILURE() << "listen failed: " << listener_.lastError();
+    port_ = listener_.LocalPort();
+    acceptor_ = std::thread([this] {
+        for (;;) {
+            Socket client = listener_.Accept();
+            if (stopping_ || !client.IsOpen()) return;
+            std::lock_guard lock(mutex_);
+            const size_t index = size_t(accepted_++);
+            std::vector<ServerAction> script = index < scripts_.size() ? scripts_[index] : std::vector<ServerAction>{Close()};
+            sockets_.push_back(std::move(client));
+            Socket& socket = sockets_.back();
+            threads_.emplace_back([this, &socket, script] { Serve(socket, script); });
+        }
+    });
+}
+
+ScriptedServer::~ScriptedServer() {
+    stopping_ = true;
+    listener_.Abort();
+    acceptor_.join();
+    std::lock_guard lock(mutex_);
+    for (Socket& s : sockets_) s.Abort();
+    for (std::thread& t : threads_) t.join();
+}
+
+QString ScriptedServer::url(const QString& path) const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port_) + path;
+}
+
+void ScriptedServer::AddConnection(std::vector<ServerAction> actions) {
+    std::lock_guard lock(mutex_);
+    scripts_.push_back(std::move(actions));
+}
+
+void ScriptedServer::AddReply(const QByteArray& response, bool closeAfter) {
+    std::vector<ServerAction> actions{ReadRequest(), Send(response)};
+    if (closeAfter) actions.push_back(Close());
+    AddConnection(std::move(actions));
+}
+
+std::vector<QByteArray> ScriptedServer::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+bool ScriptedServer::WaitForRequests(size_t n) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(GenerousLimitMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (requests().size() >= n) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+void ScriptedServer::Serve(Socket& socket, std::vector<ServerAction> actions) {
+    QByteArray pending;
+    const auto receive = [&]() {
+        char block[65536];
+        if (socket.WaitReadable(GenerousLimitMs) != 1) return false;
+        const qint64 n = socket.Receive(block, sizeof block);
+        if (n <= 0) return false;
+        pending.append(block, n);
+        return true;
+    };
+    for (const ServerAction& action : actions) {
+        if (stopping_) return;
+        switch (action.kind) {
+        case ServerAction::ReadRequest: {
+            qsizetype end;
+            while ((end = pending.indexOf("\r\n\r\n")) < 0)
+                if (!receive()) return;
+            qint64 length = 0;
+            for (const QByteArray& line : pending.left(end).split('\n'))
+                if (line.toLower().startsWith("content-length:")) length = line.mid(15).trimmed().toLongLong();
+            const qint64 total = end + 4 + length;
+            bool complete = true;
+            while (pending.size() < total && complete) complete = receive();
+            std::lock_guard lock(mutex_);
+            requests_.push_back(pending.left(total));
+            pending.remove(0, total);
+            if (!complete) return;
+            break;
+        }
+        case ServerAction::Send:
+            socket.SendAll(action.bytes.constData(), action.bytes.size());
+            break;
+        case ServerAction::WaitUntil: {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(GenerousLimitMs);
+            while (!action.condition() && !stopping_ && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            break;
+        }
+        case ServerAction::Close:
+            socket.Abort();
+            return;
+        }
+    }
+    // Stay open until the client closes.
+    char block[4096];
+    while (!stopping_ && socket.WaitReadable(GenerousLimitMs) == 1 && socket.Receive(block, sizeof block) > 0) {
+    }
+}
+
+}  // namespace vz::test

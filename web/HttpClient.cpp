@@ -1,0 +1,462 @@
+#include "web/HttpClient.h"
+
+#include "platform/Cp1252.h"
+#include "platform/Errors.h"
+#include "web/HttpErrors.h"
+#include "web/Url.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vz {
+
+namespace {
+
+const QByteArray AcceptValue = QByteArrayLiteral("text/html, */*");
+const QByteArray UserAgentValue = QByteArrayLiteral("Mozilla/3.0 (compatible; Vireo Zuvavivevo)");
+
+// Announced lengths up to this size get the buffer grown once; a larger
+// announcement is believed only as far as bytes actually arrive.
+constexpr qint64 TrustedGrowthBytes = qint64(1) << 30;
+
+int parseStatusCode(const QByteArray& statusLine) {
+    const QList<QByteArray> fields = statusLine.simplified().split(' ');
+    if (fields.size() < 2) return -1;
+    bool ok = false;
+    const int code = fields.at(1).toInt(&ok);
+    return ok ? code : -1;
+}
+
+// A chunk-size line: hexadecimal up to the first space (or the ";" of a
+// chunk extension); anything else counts as 0, which ends the body.
+qint64 parseChunkSize(const QByteArray& line) {
+    qsizetype end = line.size();
+    for (const char stop : {' ', ';', '\t'}) {
+        const qsizetype at = line.indexOf(stop);
+        if (at >= 0) end = std::min(end, at);
+    }
+    const QByteArray digits = line.left(end);
+    if (digits.isEmpty() || digits.size() > 15) return 0;
+    bool ok = false;
+    const qint64 size = digits.toLongLong(&ok, 16);
+    return ok && size > 0 ? size : 0;
+}
+
+// Grows the capacity geometrically so that appending blocks stays linear.
+void ensureCapacity(QByteArray& out, qint64 size) {
+    if (out.capacity() < size) out.reserve(std::max<qint64>(size, out.capacity() * 2));
+}
+
+}  // namespace
+
+HttpClient::HttpClient(AntiFreeze& antiFreeze, const Clock& clock)
+    : antiFreeze_(antiFreeze), cookies_(clock), sendBlock_(BlockSizeBytes) {}
+
+void HttpClient::Get(const QString& url, QByteArray& buffer) { Exchange(Prepare("GET", url, nullptr), buffer); }
+
+QString HttpClient::GetText(const QString& url) {
+    QByteArray body;
+    Exchange(Prepare("GET", url, nullptr), body);
+    return DecodeCp1252(body);
+}
+
+QString HttpClient::PostMultipart(const QString& url, RequestBody& body) {
+    const Request request = Prepare("POST", url, &body);
+    Disconnect();
+    QByteArray response;
+    Exchange(request, response);
+    return DecodeCp1252(response);
+}
+
+HttpClient::Request HttpClient::Prepare(const QByteArray& method, const QString& url, RequestBody* body) {
+    const ParsedUrl parsed = ParseUrl(url);
+    const QString scheme = parsed.scheme.isEmpty() ? QStringLiteral("http") : parsed.scheme.toLower();
+    Request request;
+    request.method = method;
+    request.host = parsed.host;
+    request.requestPath = parsed.requestPath();
+    request.urlPath = parsed.path + parsed.document;
+    request.http10 = body != nullptr;
+    request.body = body;
+    if (scheme == QLatin1String("https"))
+        throw Error(QStringLiteral("HTTPS is not supported: the client speaks plain HTTP only."));
+    if (parsed.port.isEmpty()) {
+        if (scheme != QLatin1String("http")) throw Error(QString());
+        request.port = 80;
+    } else {
+        bool ok = false;
+        const uint port = parsed.port.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535) throw Error(QStringLiteral("Invalid port: ") + parsed.port);
+        request.port = quint16(port);
+    }
+    return request;
+}
+
+bool HttpClient::Connected() {
+    if (socket_.IsOpen() && !peerClosed_ && Buffered() == 0 && socket_.WaitReadable(0) == 1) {
+        // Something is waiting: either the peer's close or bytes nobody asked for.
+        char probe[256];
+        const qint64 n = socket_.ReceiveNow(probe, sizeof probe);
+        if (n > 0) input_.append(probe, n);
+        else if (n == 0 || !Socket::IsWouldBlock(socket_.lastError())) peerClosed_ = true;
+    }
+    if (socket_.IsOpen() && peerClosed_ && Buffered() == 0) Disconnect();
+    return socket_.IsOpen();
+}
+
+void HttpClient::Disconnect() {
+    socket_.Close();
+    peerClosed_ = false;
+    input_.clear();
+    inputPos_ = 0;
+}
+
+// A kept connection is used again only when nothing is waiting on it: a
+// close by the peer, or stray bytes after the last response, would spoil
+// the next exchange.
+bool HttpClient::ConnectionReusable() {
+    return socket_.IsOpen() && !peerClosed_ && Buffered() == 0 && socket_.WaitReadable(0) == 0;
+}
+
+void HttpClient::OpenConnection(const QString& host, quint16 port) {
+    quint32 address = 0;
+    if (const int rc = Socket::ResolveIPv4(host, address)) throw SocketError(rc);
+    if (!socket_.Open()) throw SocketError(socket_.lastError());
+    switch (antiFreeze_.Connect(socket_, address, port)) {
+    case AntiFreeze::ConnectResult::Connected:
+        break;
+    case AntiFreeze::ConnectResult::Failed: {
+        const int error = socket_.lastError();
+        socket_.Close();
+        throw SocketError(error);
+    }
+    case AntiFreeze::ConnectResult::TimedOut:
+        socket_.Close();
+        throw Error(QStringLiteral("Connect timed out."));
+    }
+    connectedHost_ = host;
+    connectedPort_ = port;
+    peerClosed_ = false;
+    input_.clear();
+    inputPos_ = 0;
+}
+
+bool HttpClient::KeepAlive(const Request& request) const {
+    if (!socket_.IsOpen() || peerClosed_) return false;
+    const QByteArray connection = headers_.Value("Connection");
+    const QByteArray proxyConnection = headers_.Value("Proxy-Connection");
+    if (request.http10)
+        return HttpHeaders::IsToken(connection, "keep-alive") || HttpHeaders::IsToken(proxyConnection, "keep-alive");
+    return !HttpHeaders::IsToken(connection, "close") && !HttpHeaders::IsToken(proxyConnection, "close");
+}
+
+void HttpClient::Exchange(const Request& request, QByteArray& out) {
+    if (socket_.IsOpen() && (request.host != connectedHost_ || request.port != connectedPort_)) Disconnect();
+    if (socket_.IsOpen() && !ConnectionReusable()) Disconnect();
+    if (!socket_.IsOpen()) OpenConnection(request.host, request.port);
+    statusLine_.clear();
+    statusCode_ = -1;
+    headers_.Clear();
+    try {
+        SendHead(request);
+        if (request.body) SendBody(*request.body);
+        ReadResponse(request, out);
+    } catch (const HttpError&) {
+        // The error response was read to its end: the connection is in step.
+        if (!KeepAlive(request)) Disconnect();
+        throw;
+    } catch (...) {
+        // Anything else may leave unread bytes behind.
+        Disconnect();
+        throw;
+    }
+    if (!KeepAlive(request)) Disconnect();
+}
+
+void HttpClient::SendHead(const Request& request) {
+    QByteArray head = request.method + ' ' + EncodeRequestPath(request.requestPath) +
+                      (request.http10 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
+    const auto add = [&head](const char* name, const QByteArray& value) {
+        if (!value.isEmpty()) head += FoldHeaderLine(QByteArray(name) + ": " + value);
+    };
+    QByteArray hostValue = EncodeCp1252(request.host);
+    if (request.port != 80) hostValue += ':' + QByteArray::number(request.port);
+    add("Connection", request.http10 ? QByteArrayLiteral("keep-alive") : QByteArray());
+    add("Content-Type", request.body ? EncodeCp1252(request.body->ContentType()) : QByteArray());
+    add("Content-Length", request.body ? QByteArray::number(request.body->Length()) : QByteArray());
+    add("Host", hostValue);
+    add("Accept", AcceptValue);
+    add("User-Agent", UserAgentValue);
+    add("Cookie", cookies_.HeaderFor(request.host, request.urlPath, false));
+    head += "\r\n";
+    if (!socket_.SendAll(head.constData(), head.size())) throw SocketError(socket_.lastError());
+}
+
+void HttpClient::SendBody(RequestBody& body) {
+    const qint64 total = body.Length();
+    body.Rewind();
+    Transfer(WorkModeWrite, total, [&] {
+        char* const block = sendBlock_.data();
+        qint64 sent = 0;
+        while (sent < total) {
+            const qint64 want = std::min<qint64>(BlockSizeBytes, total - sent);
+            qint64 got = 0;
+            while (got < want) {
+                const qint64 n = body.Read(block + got, want - got);
+                if (n <= 0) break;
+                got += n;
+            }
+            if (got == 0) throw Error(QStringLiteral("No data to read."));
+            for (qint64 offset = 0; offset < got;) {
+                const qint64 n = socket_.Send(block + offset, got - offset);
+                if (n < 0) throw SocketError(socket_.lastError());
+                offset += n;
+                DoWork(WorkModeWrite, n);
+            }
+            sent += got;
+        }
+    });
+}
+
+void HttpClient::ReadResponse(const Request& request, QByteArray& out) {
+    for (;;) {
+        QByteArray line;
+        if (!ReadLine(line, -1)) throw ConnectionClosedGracefully();
+        statusLine_ = line;
+        statusCode_ = parseStatusCode(line);
+        headers_.Clear();
+        headersCut_ = false;
+        for (;;) {
+            if (!ReadLine(line, -1)) {
+                if (!line.isEmpty()) headers_.AddLine(line);
+                headersCut_ = true;
+                break;
+            }
+            if (line.isEmpty()) break;
+            headers_.AddLine(line);
+        }
+        cookies_.Store(request.host, request.urlPath, headers_.Values("Set-cookie"), headers_.Values("Set-cookie2"));
+        if (statusCode_ != 100 || headersCut_) break;
+    }
+    if (headersCut_) {
+        // The peer closed while headers were read: the connection is gone.
+        peerClosed_ = true;
+    }
+
+    const bool redirection = statusCode_ >= 300 && statusCode_ < 400 && statusCode_ != 304;
+    if (headers_.Has("Location") || redirection) RaiseHttpError();
+    if (statusCode_ >= 200 && statusCode_ < 300) {
+        if (headersCut_) throw Error(QStringLiteral("Undefined situation"));
+        if (statusCode_ != 204) ReadBody(out, -1);
+        return;
+    }
+    RaiseHttpError();
+}
+
+void HttpClient::RaiseHttpError() {
+    QByteArray body;
+    // 304 and 1xx answers carry no body by definition; waiting for one
+    // would only turn the real answer into a read time-out.
+    const bool bodiless = statusCode_ == 304 || (statusCode_ >= 100 && statusCode_ < 200);
+    if (!bodiless) ReadBody(body, ErrorBodyReadTimeoutMs);
+    throw HttpError(DecodeCp1252(statusLine_), statusCode_, DecodeCp1252(body));
+}
+
+// Receives straight into `into`: >0 bytes, 0 when the peer has closed.
+qint64 HttpClient::ReceiveSome(char* into, qint64 maxBytes, int limitMs) {
+    for (;;) {
+        if (peerClosed_) return 0;
+        const qint64 n = socket_.ReceiveNow(into, maxBytes);
+        if (n > 0) return n;
+        if (n == 0) {
+            peerClosed_ = true;
+            return 0;
+        }
+        if (!Socket::IsWouldBlock(socket_.lastError())) throw SocketError(socket_.lastError());
+        const int rc = antiFreeze_.WaitReadable(socket_, limitMs);
+        if (rc < 0) throw SocketError(socket_.lastError());
+        if (rc == 0) throw Error(QStringLiteral("Read Timeout"));
+    }
+}
+
+bool HttpClient::FillInput(int limitMs) {
+    if (inputPos_ > 0) {
+        input_.remove(0, inputPos_);
+        inputPos_ = 0;
+    }
+    const qsizetype had = input_.size();
+    input_.resize(had + BlockSizeBytes);
+    qint64 n = 0;
+    try {
+        n = ReceiveSome(input_.data() + had, BlockSizeBytes, limitMs);
+    } catch (...) {
+        input_.resize(had);
+        throw;
+    }
+    input_.resize(had + n);
+    return n > 0;
+}
+
+bool HttpClient::ReadLine(QByteArray& line, int limitMs) {
+    qsizetype scanned = inputPos_;
+    for (;;) {
+        const qsizetype lf = input_.indexOf('\n', scanned);
+        if (lf >= 0) {
+            line = input_.mid(inputPos_, lf - inputPos_);
+            inputPos_ = lf + 1;
+            if (line.endsWith('\r')) line.chop(1);
+            if (line.size() > MaxLineLength) throw Error(QStringLiteral("Max line length exceeded."));
+            return true;
+        }
+        // One more byte than the limit may be the line's CR.
+        if (Buffered() > MaxLineLength + 1) throw Error(QStringLiteral("Max line length exceeded."));
+        scanned = input_.size();
+        const qsizetype consumedBefore = inputPos_;
+        if (!FillInput(limitMs)) {
+            line = input_.mid(inputPos_);
+            inputPos_ = input_.size();
+            return false;
+        }
+        scanned -= consumedBefore;  // FillInput moved the unread bytes to the front
+    }
+}
+
+qint64 HttpClient::TakeBuffered(char* into, qint64 maxBytes) {
+    const qint64 n = std::min(maxBytes, Buffered());
+    if (n > 0) {
+        std::memcpy(into, input_.constData() + inputPos_, size_t(n));
+        inputPos_ += n;
+    }
+    return n;
+}
+
+void HttpClient::ReadBody(QByteArray& out, int limitMs) {
+    const qint64 length = headers_.ContentLength();
+    if (length >= 1) {
+        ReadCounted(length, out, limitMs);
+    } else if (headers_.Value("Transfer-Encoding").contains("chunked")) {
+        QByteArray line;
+        for (;;) {
+            if (!ReadLine(line, limitMs)) return;
+            const qint64 size = parseChunkSize(line);
+            if (size == 0) break;
+            ReadCounted(size, out, limitMs);
+            if (!ReadLine(line, limitMs)) return;  // the line end after the chunk
+        }
+        ReadLine(line, limitMs);  // after the last chunk
+    } else if (length < 0) {
+        ReadUntilClose(out, limitMs);
+    }
+}
+
+// One transfer of exactly `count` bytes, or fewer when the peer closes first.
+void HttpClient::ReadCounted(qint64 count, QByteArray& out, int limitMs) {
+    Transfer(WorkModeRead, count, [&] {
+        const qint64 start = out.size();
+        qint64 got = 0;
+        const auto grow = [&](qint64 upTo) {
+            if (out.size() < start + upTo) out.resize(start + upTo);
+        };
+        if (count <= TrustedGrowthBytes) grow(count);
+        try {
+            // First what arrived together with the headers.
+            grow(std::min(count, Buffered()));
+            got = TakeBuffered(out.data() + start, count);
+            if (got > 0) DoWork(WorkModeRead, got);
+            bool closed = false;
+            while (got < count && !closed) {
+                const qint64 block = std::min<qint64>(BlockSizeBytes, count - got);
+                if (count > TrustedGrowthBytes) {
+                    ensureCapacity(out, start + got + block);
+                    grow(got + block);
+                }
+                qint64 blockGot = 0;
+                while (blockGot < block) {
+                    const qint64 n = ReceiveSome(out.data() + start + got + blockGot, block - blockGot, limitMs);
+                    if (n == 0) {
+                        closed = true;
+                        break;
+                    }
+                    blockGot += n;
+                }
+                got += blockGot;
+                if (blockGot > 0) DoWork(WorkModeRead, blockGot);
+            }
+        } catch (...) {
+            out.resize(start + got);
+            throw;
+        }
+        out.resize(start + got);
+    });
+}
+
+void HttpClient::ReadUntilClose(QByteArray& out, int limitMs) {
+    Transfer(WorkModeRead, 0, [&] {
+        const qint64 start = out.size();
+        qint64 got = 0;
+        try {
+            const qint64 buffered = Buffered();
+            if (buffered > 0) {
+                out.resize(start + buffered);
+                got = TakeBuffered(out.data() + start, buffered);
+                DoWork(WorkModeRead, got);
+            }
+            bool closed = false;
+            while (!closed) {
+                ensureCapacity(out, start + got + BlockSizeBytes);
+                out.resize(start + got + BlockSizeBytes);
+                qint64 blockGot = 0;
+                while (blockGot < BlockSizeBytes) {
+                    const qint64 n =
+                        ReceiveSome(out.data() + start + got + blockGot, BlockSizeBytes - blockGot, limitMs);
+                    if (n == 0) {
+                        closed = true;
+                        break;
+                    }
+                    blockGot += n;
+                }
+                got += blockGot;
+                if (blockGot > 0) DoWork(WorkModeRead, blockGot);
+            }
+        } catch (...) {
+            out.resize(start + got);
+            throw;
+        }
+        out.resize(start + got);
+    });
+}
+
+void HttpClient::BeginWork(int mode, qint64 countMax) {
+    WorkState& state = work_[mode];
+    if (++state.level != 1) return;
+    state.countMax = countMax;
+    state.count = 0;
+    if (OnWorkBegin) OnWorkBegin(mode, qint32(countMax));
+}
+
+void HttpClient::DoWork(int mode, qint64 delta) {
+    WorkState& state = work_[mode];
+    if (state.level < 1) return;
+    state.count += delta;
+    if (OnWork) OnWork(mode, qint32(state.count));
+}
+
+void HttpClient::EndWork(int mode) {
+    WorkState& state = work_[mode];
+    if (state.level < 1) return;
+    if (--state.level == 0 && OnWorkEnd) OnWorkEnd(mode);
+}
+
+template <typename Work>
+void HttpClient::Transfer(int mode, qint64 countMax, Work&& work) {
+    BeginWork(mode, countMax);
+    try {
+        work();
+    } catch (...) {
+        EndWork(mode);
+        throw;
+    }
+    EndWork(mode);
+}
+
+}  // namespace vz

@@ -1,0 +1,112 @@
+#pragma once
+// The blocking HTTP/1.x client the program talks to the replication web
+// service with: plain HTTP over one TCP connection that may outlive an
+// exchange, cookies kept in memory, redirections not followed. Used from the
+// user-interface thread only; its AntiFreeze keeps the window responsive.
+
+#include "platform/Clock.h"
+#include "platform/Socket.h"
+#include "web/AntiFreeze.h"
+#include "web/CookieStore.h"
+#include "web/HttpHeaders.h"
+#include "web/RequestBody.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace vz {
+
+class HttpClient {
+public:
+    static constexpr int WorkModeRead = 0;   // the client receives
+    static constexpr int WorkModeWrite = 1;  // the client sends
+    static constexpr int MaxLineLength = 16384;
+    static constexpr int BlockSizeBytes = 32768;  // one receive, one block of a request body
+    static constexpr int ErrorBodyReadTimeoutMs = 2000;
+
+    HttpClient(AntiFreeze& antiFreeze, const Clock& clock);
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // GET (HTTP/1.1); the response body is appended to buffer.
+    void Get(const QString& url, QByteArray& buffer);
+    // GET; the body's bytes as text, one character per byte.
+    QString GetText(const QString& url);
+    // POST (HTTP/1.0, "Connection: keep-alive") of the body on a fresh
+    // connection; the response body as text.
+    QString PostMultipart(const QString& url, RequestBody& body);
+
+    bool Connected();
+    void Disconnect();
+
+    // Progress of body transfers, called synchronously on the calling
+    // thread. Begin and end fire only for the outermost transfer of a mode;
+    // counts are the running total of that transfer, truncated to 32 bits.
+    std::function<void(int workMode, qint32 workCountMax)> OnWorkBegin;
+    std::function<void(int workMode, qint32 workCount)> OnWork;
+    std::function<void(int workMode)> OnWorkEnd;
+
+    CookieStore& Cookies() { return cookies_; }
+
+private:
+    struct Request {
+        QByteArray method;
+        QString host;  // as in the URL
+        quint16 port = 80;
+        QString requestPath;
+        QString urlPath;  // path and document, for cookies
+        bool http10 = false;
+        RequestBody* body = nullptr;
+    };
+
+    static Request Prepare(const QByteArray& method, const QString& url, RequestBody* body);
+    void Exchange(const Request& request, QByteArray& out);
+    void OpenConnection(const QString& host, quint16 port);
+    bool ConnectionReusable();
+    bool KeepAlive(const Request& request) const;
+    void SendHead(const Request& request);
+    void SendBody(RequestBody& body);
+    void ReadResponse(const Request& request, QByteArray& out);
+    [[noreturn]] void RaiseHttpError();
+
+    qint64 ReceiveSome(char* into, qint64 maxBytes, int limitMs);
+    bool FillInput(int limitMs);
+    bool ReadLine(QByteArray& line, int limitMs);
+    qint64 Buffered() const { return input_.size() - inputPos_; }
+    void ReadBody(QByteArray& out, int limitMs);
+    void ReadCounted(qint64 count, QByteArray& out, int limitMs);
+    void ReadUntilClose(QByteArray& out, int limitMs);
+    qint64 TakeBuffered(char* into, qint64 maxBytes);
+
+    void BeginWork(int mode, qint64 countMax);
+    void DoWork(int mode, qint64 delta);
+    void EndWork(int mode);
+    template <typename Work>
+    void Transfer(int mode, qint64 countMax, Work&& work);
+
+    AntiFreeze& antiFreeze_;
+    CookieStore cookies_;
+    Socket socket_;
+    QString connectedHost_;
+    quint16 connectedPort_ = 0;
+    bool peerClosed_ = false;
+    QByteArray input_;  // received, not yet consumed from inputPos_ on
+    qsizetype inputPos_ = 0;
+    std::vector<char> sendBlock_;
+
+    QByteArray statusLine_;
+    int statusCode_ = -1;
+    HttpHeaders headers_;
+    bool headersCut_ = false;  // the peer closed before the empty line
+
+    struct WorkState {
+        int level = 0;
+        qint64 countMax = 0;
+        qint64 count = 0;
+    };
+    WorkState work_[2];
+};
+
+}  // namespace vz
