@@ -1,5 +1,7 @@
 #include "tests/support/FirebirdTestDatabases.h"
 
+#include "platform/FileSystem.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,12 +12,23 @@ namespace vz::test {
 
 QString MakeVireoDbTool()
 {
+    const QString relative = QStringLiteral("/tools/make-vireo-db/make-vireo-db");
     const QString binaryDir = QProcessEnvironment::systemEnvironment().value(QStringLiteral("VZ_BINARY_DIR"));
-    return binaryDir + QStringLiteral("/tools/make-vireo-db/make-vireo-db");
+    if (!binaryDir.isEmpty())
+        return binaryDir + relative;
+    // Started by hand: the build folder is one of the test's parent folders.
+    for (QDir dir = QFileInfo(hostfs::executablePath()).dir(); !dir.isRoot(); dir.cdUp()) {
+        if (QFileInfo(dir.path() + relative).isExecutable())
+            return dir.path() + relative;
+    }
+    return relative.mid(1);
 }
 
 bool RunMakeVireoDb(const QStringList& arguments)
 {
+    // The database file's folder is made first.
+    if (arguments.size() >= 2)
+        QDir().mkpath(QFileInfo(arguments.at(1)).absolutePath());
     const QString tool = MakeVireoDbTool();
     if (!QFileInfo(tool).isExecutable()) {
         ADD_FAILURE() << "make-vireo-db not found at " << tool.toStdString()

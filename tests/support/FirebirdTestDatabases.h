@@ -18,14 +18,17 @@ struct ConfigurationRow {
     std::optional<QString> guid;  // nothing: CFG_GUID null
 };
 
-// Host path of make-vireo-db in the build the test runs from ($VZ_BINARY_DIR).
+// Host path of make-vireo-db in the build the test runs from ($VZ_BINARY_DIR,
+// else the parent folder of the test's executable that holds tools/).
 QString MakeVireoDbTool();
 
-// Runs make-vireo-db with `arguments`; false (and a test failure holding its
-// message) when it does not succeed.
+// Runs make-vireo-db with `arguments` (kind, file, options), after making the
+// file's folder; false (and a test failure holding the tool's message) when
+// it does not succeed.
 bool RunMakeVireoDb(const QStringList& arguments);
 
-// Creates an administration database at hostPath (which must not exist).
+// Creates an administration database at hostPath (which must not exist; its
+// folder is created when missing).
 // extraArguments go to the tool as they are (e.g. "--dialect", "3", "--sql", ...).
 bool CreateAdmDatabase(const QString& hostPath, const std::vector<ConfigurationRow>& rows,
                        const QStringList& extraArguments = {});

@@ -1,0 +1,195 @@
+// The client identifier read at start-up: LoadSettings over a real
+// administration database in a Wine-style installation.
+
+#include "app/Settings.h"
+#include "db/AutomationDatabases.h"
+#include "platform/Cp1252.h"
+#include "platform/FileSystem.h"
+#include "tests/support/FirebirdTestDatabases.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/TempPrefix.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace vz {
+namespace {
+
+// The window's side of LoadSettings, with the real databases behind it.
+class RecordingHost final : public SettingsHost {
+public:
+    explicit RecordingHost(AutomationDatabases& dbs) : dbs_(dbs) {}
+    void setDatabaseFileNames(const QString& vireoFile, const QString& admFile) override
+    {
+        dbs_.setFileNames(vireoFile, admFile);
+    }
+    QString readClientGuid() override { return dbs_.ReadClientGuid(); }
+    void setDialogFilters(const QString& filter) override { filters.append(filter); }
+    void SetControlsEnabled(bool on) override { enabled.push_back(on); }
+    void showError(const QString& message) override { errors.append(message); }
+
+    QStringList filters;
+    std::vector<bool> enabled;
+    QStringList errors;
+
+private:
+    AutomationDatabases& dbs_;
+};
+
+class ClientIdentityTest : public ::testing::Test {
+protected:
+    ClientIdentityTest()
+    {
+        test::writeFile(prefix.drive(QStringLiteral("c")) + QStringLiteral("/Vireo/Zuvavivevo/VireoReplicador.ini"),
+                        "[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\r\n[CONFIG]\r\ndados=08/12/2026 10:45:32\r\n");
+    }
+    QString admHost() const
+    {
+        return prefix.drive(QStringLiteral("c")) + QStringLiteral("/Vireo/Vireo Cast/Vireodb/VireoAdm.fdb");
+    }
+
+    // Runs LoadSettings with CFG_GUID `guid` in the only configuration row.
+    void loadWith(const std::optional<QString>& guid)
+    {
+        ASSERT_TRUE(test::CreateAdmDatabase(admHost(), {{1, guid}}));
+        load();
+    }
+    void load() { settings.LoadSettings(host); }
+
+    test::TempPrefix prefix{QStringLiteral("c")};
+    FileSystem fs{prefix.driveMap()};
+    AutomationDatabases dbs{fs};
+    RecordingHost host{dbs};
+    test::ManualClock clock;
+    Settings settings{fs, clock, RegionalSettings::dayMonthYear(),
+                      QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo.exe"), QStringLiteral("127.0.0.1:1")};
+
+    void expectRefused(const QStringList& unsafe);
+};
+
+TEST_F(ClientIdentityTest, TheIdentifierNamesTheArchiveAndTheDialogFilter)
+{
+    ASSERT_TRUE(test::CreateAdmDatabase(admHost(), {{20, QStringLiteral("{SECOND}")},
+                                                    {10, QStringLiteral("{8F3A1C2E-5B7D-4E6F-9A0B-1C2D3E4F5A6B}")},
+                                                    {30, QStringLiteral("{THIRD}")}}));
+    load();
+    EXPECT_EQ(dbs.DB_Adm.fileName(), QStringLiteral("C:\\Vireo\\Vireo Cast\\Vireodb\\VireoAdm.fdb"));
+    EXPECT_EQ(dbs.DB_Vireo.fileName(), QStringLiteral("C:\\Vireo\\Vireo Cast\\Vireodb\\VireoAudio.fdb"));
+    EXPECT_EQ(settings.ClientGuid, QStringLiteral("{8F3A1C2E-5B7D-4E6F-9A0B-1C2D3E4F5A6B}"));
+    EXPECT_EQ(settings.ArchiveName, QStringLiteral("{8F3A1C2E-5B7D-4E6F-9A0B-1C2D3E4F5A6B}.zip"));
+    EXPECT_EQ(host.filters,
+              QStringList{QStringLiteral("Arquivo do Zuvavivevo|{8F3A1C2E-5B7D-4E6F-9A0B-1C2D3E4F5A6B}.zip")});
+    EXPECT_TRUE(host.enabled.empty());
+    EXPECT_TRUE(host.errors.isEmpty());
+    EXPECT_FALSE(dbs.DB_Adm.connected());
+}
+
+TEST_F(ClientIdentityTest, PrintableIdentifiersAreUsedUnchanged)
+{
+    const QString guid = QStringLiteral("1A2B {x}-y.z ção");
+    loadWith(guid);
+    EXPECT_EQ(settings.ClientGuid, guid);
+    EXPECT_EQ(settings.ArchiveName, guid + QStringLiteral(".zip"));
+    EXPECT_EQ(host.filters, QStringList{QStringLiteral("Arquivo do Zuvavivevo|") + guid + QStringLiteral(".zip")});
+    EXPECT_TRUE(host.errors.isEmpty());
+}
+
+TEST_F(ClientIdentityTest, NoIdentifierDisablesTheControlsSilently)
+{
+    for (const bool nullValue : {false, true}) {
+        SCOPED_TRACE(nullValue ? "null CFG_GUID" : "no rows");
+        test::TempPrefix local{QStringLiteral("c")};
+        FileSystem localFs{local.driveMap()};
+        test::writeFile(local.drive(QStringLiteral("c")) + QStringLiteral("/Vireo/Zuvavivevo/VireoReplicador.ini"),
+                        "[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\\\r\n");
+        const QString adm = local.drive(QStringLiteral("c")) + QStringLiteral("/Vireo/Vireo Cast/Vireodb/VireoAdm.fdb");
+        QDir().mkpath(QFileInfo(adm).path());
+        if (nullValue)
+            ASSERT_TRUE(test::CreateAdmDatabase(adm, {{1, std::nullopt}, {2, QStringLiteral("{LATER}")}}));
+        else
+            ASSERT_TRUE(test::CreateAdmDatabase(adm, {}));
+        AutomationDatabases localDbs(localFs);
+        RecordingHost localHost(localDbs);
+        Settings localSettings(localFs, clock, RegionalSettings::dayMonthYear(),
+                               QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo.exe"), QStringLiteral("h"));
+        localSettings.LoadSettings(localHost);
+        EXPECT_TRUE(localSettings.ClientGuid.isEmpty());
+        EXPECT_TRUE(localSettings.ArchiveName.isEmpty());
+        EXPECT_TRUE(localHost.filters.isEmpty());
+        EXPECT_EQ(localHost.enabled, std::vector<bool>{false});
+        EXPECT_TRUE(localHost.errors.isEmpty());
+        EXPECT_FALSE(localDbs.DB_Adm.connected());
+    }
+}
+
+TEST_F(ClientIdentityTest, IdentifiersThatCouldLeaveTheirFolderCountAsMissing)
+{
+    expectRefused({QStringLiteral("..\\..\\Windows\\evil"), QStringLiteral("a/b"), QStringLiteral("C:guid"),
+                   QStringLiteral("."), QStringLiteral(".."), QStringLiteral("ab\tc"), QStringLiteral("line\r\nbreak"),
+                   QStringLiteral("del") + QChar(0x7F)});
+}
+
+// Windows-1252 has five unassigned bytes; they decode to C1 control characters.
+TEST_F(ClientIdentityTest, UnassignedWindows1252BytesCountAsControlCharacters)
+{
+    expectRefused({QChar(0x81) + QStringLiteral("guid"), QStringLiteral("gu") + QChar(0x9D) + QStringLiteral("id")});
+}
+
+void ClientIdentityTest::expectRefused(const QStringList& unsafe)
+{
+    int code = 0;
+    for (const QString& guid : unsafe) {
+        SCOPED_TRACE(guid.toStdString());
+        // One database, a fresh lowest row per case.
+        if (code == 0) {
+            ASSERT_TRUE(test::CreateAdmDatabase(admHost(), {}));
+        }
+        {
+            DatabaseConnection other(dbs.client, fs, QStringLiteral("C:\\Vireo\\Vireo Cast\\Vireodb\\VireoAdm.fdb"));
+            DatabaseTransaction transaction(other);
+            other.setConnectionParams(AutomationDatabases::ConnectionParamLines());
+            other.setDefaultTransaction(&transaction);
+            QueryObject insert(other, transaction);
+            other.Connect();
+            // Built from code points, so control characters survive the SQL text.
+            QStringList codes;
+            for (const char c : EncodeCp1252(guid))
+                codes.append(QStringLiteral("ASCII_CHAR(%1)").arg(static_cast<unsigned char>(c)));
+            insert.setSql(QStringLiteral("INSERT INTO TB_CONFIGURACAO (CFG_CODIGO, CFG_GUID) VALUES (%1, %2)")
+                              .arg(--code)
+                              .arg(codes.join(QStringLiteral(" || "))));
+            insert.execSql();
+            other.Disconnect();
+        }
+        RecordingHost caseHost(dbs);
+        Settings caseSettings(fs, clock, RegionalSettings::dayMonthYear(),
+                              QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo.exe"), QStringLiteral("h"));
+        caseSettings.LoadSettings(caseHost);
+        EXPECT_TRUE(caseSettings.ClientGuid.isEmpty());
+        EXPECT_TRUE(caseSettings.ArchiveName.isEmpty());
+        EXPECT_TRUE(caseHost.filters.isEmpty());
+        EXPECT_EQ(caseHost.errors, QStringList{QStringLiteral("Identificador do cliente inválido: ") + guid});
+        EXPECT_EQ(caseHost.enabled, std::vector<bool>{false});
+    }
+}
+
+TEST_F(ClientIdentityTest, AnUnreadableDatabaseIsReportedAndTheWindowStillOpens)
+{
+    load();  // no database file at all
+    ASSERT_EQ(host.errors.size(), 1);
+    EXPECT_TRUE(host.errors.first().contains(admHost())) << host.errors.first().toStdString();
+    EXPECT_TRUE(settings.ClientGuid.isEmpty());
+    EXPECT_TRUE(settings.ArchiveName.isEmpty());
+    EXPECT_TRUE(host.filters.isEmpty());
+    // The controls stay enabled; the values read before the error are kept.
+    EXPECT_TRUE(host.enabled.empty());
+    EXPECT_EQ(settings.SystemFolder, QStringLiteral("C:\\Vireo\\Vireo Cast\\"));
+    EXPECT_EQ(settings.FormatTimestamp(settings.LastBackupDados), QStringLiteral("08/12/2026 10:45:32"));
+    EXPECT_EQ(settings.LastBackupAudio, EarliestTimestamp);
+    EXPECT_FALSE(dbs.DB_Adm.connected());
+    EXPECT_EQ(dbs.DB_Adm.attachCount(), 0);
+}
+
+}  // namespace
+}  // namespace vz
