@@ -1,0 +1,39 @@
+#pragma once
+// Expansion work done on a worker thread: one entry's data, read from the
+// archive, inflated (or copied when stored) into its output file, never past
+// the size the directory declares, and checked against the declared size
+// and CRC-32. Without an output path the entry is only tested.
+
+#include "platform/FileSystem.h"
+
+#include <QString>
+#include <atomic>
+#include <memory>
+
+namespace vz {
+
+struct ExpandJob {
+    enum class Result { Ok, Mismatch, ReadFailed, CreateFailed, WriteFailed };
+
+    // Input.
+    std::shared_ptr<HostFile> archive;
+    qint64 dataOffset = 0;
+    quint32 method = 8;
+    quint64 compressedSize = 0;
+    quint64 uncompressedSize = 0;
+    quint32 crc32 = 0;
+    QString outputPath;          // empty: test only
+    qint64 modifiedUnixMs = 0;
+
+    // Output.
+    Result result = Result::Ok;
+    std::atomic<qint64> bytesDone{0};  // uncompressed bytes so far, for progress
+};
+
+class EntryExpander {
+public:
+    static constexpr qint64 WholeEntryLimitBytes = 8 << 20;
+    static void Run(ExpandJob& job);
+};
+
+}  // namespace vz
