@@ -6,6 +6,8 @@
 # Running it again resets the demo.
 #
 #   scripts/make-demo-installation.sh [BUILD_FOLDER]    (default: build)
+#
+# VZ_DEMO_DIR names another folder than demo/ (the tests use a temporary one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,14 +21,15 @@ for needed in "$tool" "$program"; do
   fi
 done
 
-prefix="demo/prefix"
+demo="${VZ_DEMO_DIR:-demo}"
+prefix="$demo/prefix"
 install="$prefix/drive_c/Vireo/Vireo Cast"
 zuvavivevo="$prefix/drive_c/Vireo/Zuvavivevo"
 music="$prefix/drive_d/Musicas"
 
 # The in-process Firebird engine needs a lock folder it can write.
 if [ -z "${FIREBIRD_LOCK:-}" ] && [ -e /tmp/firebird ] && [ ! -w /tmp/firebird ]; then
-  export FIREBIRD_LOCK="$PWD/demo/firebird-lock"
+  export FIREBIRD_LOCK="$(realpath -m "$demo")/firebird-lock"
   mkdir -p "$FIREBIRD_LOCK"
   echo "note: /tmp/firebird is not writable; export FIREBIRD_LOCK=$FIREBIRD_LOCK before starting the program" >&2
 fi

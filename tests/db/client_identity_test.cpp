@@ -11,6 +11,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
 namespace vz {
@@ -189,6 +191,63 @@ TEST_F(ClientIdentityTest, AnUnreadableDatabaseIsReportedAndTheWindowStillOpens)
     EXPECT_EQ(settings.LastBackupAudio, EarliestTimestamp);
     EXPECT_FALSE(dbs.DB_Adm.connected());
     EXPECT_EQ(dbs.DB_Adm.attachCount(), 0);
+}
+
+// The demo installation that scripts/make-demo-installation.sh builds gives
+// the program its identity and its music folders; a second run resets it.
+TEST(DemoInstallation, GivesTheProgramItsIdentityAndMusicFolders)
+{
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString script = env.value(QStringLiteral("VZ_SOURCE_DIR")) + QStringLiteral("/scripts/make-demo-installation.sh");
+    ASSERT_TRUE(QFileInfo::exists(script)) << "run through ctest";
+    test::TempDir dir;
+    const QString leftover = dir.file(QStringLiteral("prefix/drive_c/Vireo/Vireo Cast/Listas/Velha.lst"));
+    for (int run = 0; run < 2; ++run) {
+        QProcess process;
+        QProcessEnvironment scriptEnv = env;
+        scriptEnv.insert(QStringLiteral("VZ_DEMO_DIR"), dir.path());
+        process.setProcessEnvironment(scriptEnv);
+        process.start(QStringLiteral("bash"), {script, env.value(QStringLiteral("VZ_BINARY_DIR"))});
+        ASSERT_TRUE(process.waitForFinished(120000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        if (run == 0)
+            test::writeFile(leftover, "stale");
+    }
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+
+    const QString exe = dir.file(QStringLiteral("prefix/drive_c/Vireo/Zuvavivevo/vireo-zuvavivevo"));
+    ASSERT_TRUE(QFileInfo(exe).isExecutable());
+    const FileSystem fs(DriveMap::forExecutable(exe));
+    const auto exeWindows = fs.driveMap().toWindows(exe);
+    ASSERT_TRUE(exeWindows.has_value());
+    EXPECT_EQ(*exeWindows, QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo"));
+
+    AutomationDatabases dbs(fs);
+    RecordingHost host(dbs);
+    test::ManualClock clock;
+    Settings settings(fs, clock, RegionalSettings::dayMonthYear(), *exeWindows, QStringLiteral("h"));
+    settings.LoadSettings(host);
+    EXPECT_TRUE(host.errors.isEmpty()) << host.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(settings.SystemFolder, QStringLiteral("C:\\Vireo\\Vireo Cast\\"));
+    EXPECT_EQ(settings.ClientGuid, QStringLiteral("{8F3A1C2E-5B7D-4E6F-9A0B-1C2D3E4F5A6B}"));
+
+    for (const char* name : {"Vireodb", "Plugins", "Relatorios", "Listas", "Textos Avulsos", "Comerciais", "Textos",
+                             "Vinhetas", "Trilhas", "Efeitos", "Locucoes"}) {
+        int files = 0;
+        fs.listFolder(settings.SystemFolder + QLatin1String(name), [&](const DirEntry& e) {
+            files += e.isFolder ? 0 : 1;
+            return true;
+        });
+        EXPECT_GT(files, 0) << name;
+    }
+    dbs.ConnectVireo();
+    QStringList folders;
+    dbs.ForEachMusicFolder([&](const QString& path) { folders.append(path); });
+    dbs.DisconnectVireo();
+    EXPECT_EQ(folders, (QStringList{QStringLiteral("D:\\Musicas\\Rock\\"), QStringLiteral("D:\\Musicas\\MPB\\"),
+                                    QStringLiteral("C:\\Vireo\\Vireo Cast\\Musicas\\")}));
+    for (const QString& folder : folders)
+        EXPECT_TRUE(fs.folderExists(folder)) << folder.toStdString();
 }
 
 }  // namespace
