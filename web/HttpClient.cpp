@@ -153,22 +153,40 @@ bool HttpClient::KeepAlive(const Request& request) const {
 void HttpClient::Exchange(const Request& request, QByteArray& out) {
     if (socket_.IsOpen() && (request.host != connectedHost_ || request.port != connectedPort_)) Disconnect();
     if (socket_.IsOpen() && !ConnectionReusable()) Disconnect();
-    if (!socket_.IsOpen()) OpenConnection(request.host, request.port);
-    statusLine_.clear();
-    statusCode_ = -1;
-    headers_.Clear();
-    try {
-        SendHead(request);
-        if (request.body) SendBody(*request.body);
-        ReadResponse(request, out);
-    } catch (const HttpError&) {
-        // The error response was read to its end: the connection is in step.
-        if (!KeepAlive(request)) Disconnect();
-        throw;
-    } catch (...) {
-        // Anything else may leave unread bytes behind.
-        Disconnect();
-        throw;
+    bool reused = socket_.IsOpen();
+    if (!reused) OpenConnection(request.host, request.port);
+    for (;;) {
+        statusLine_.clear();
+        statusCode_ = -1;
+        headers_.Clear();
+        receivedBytes_ = 0;
+        const qsizetype outSize = out.size();
+        try {
+            SendHead(request);
+            if (request.body) SendBody(*request.body);
+            ReadResponse(request, out);
+        } catch (const HttpError&) {
+            // The error response was read to its end: the connection is in step.
+            if (!KeepAlive(request)) Disconnect();
+            throw;
+        } catch (const Error& e) {
+            // Anything else may leave unread bytes behind.
+            Disconnect();
+            // A kept connection that the server dropped just as the request
+            // went out: a GET goes once more on a new one, as long as
+            // nothing of an answer had come.
+            const bool dropped = dynamic_cast<const ConnectionClosedGracefully*>(&e) ||
+                                 dynamic_cast<const SocketError*>(&e);
+            if (!reused || request.body || receivedBytes_ > 0 || !dropped) throw;
+            out.resize(outSize);
+            reused = false;
+            OpenConnection(request.host, request.port);
+            continue;
+        } catch (...) {
+            Disconnect();
+            throw;
+        }
+        break;
     }
     if (!KeepAlive(request)) Disconnect();
 }
@@ -267,7 +285,10 @@ qint64 HttpClient::ReceiveSome(char* into, qint64 maxBytes, int limitMs) {
     for (;;) {
         if (peerClosed_) return 0;
         const qint64 n = socket_.ReceiveNow(into, maxBytes);
-        if (n > 0) return n;
+        if (n > 0) {
+            receivedBytes_ += n;
+            return n;
+        }
         if (n == 0) {
             peerClosed_ = true;
             return 0;

@@ -92,6 +92,7 @@ private:
     QString connectedHost_;
     quint16 connectedPort_ = 0;
     bool peerClosed_ = false;
+    qint64 receivedBytes_ = 0;  // in the current exchange
     QByteArray input_;  // received, not yet consumed from inputPos_ on
     qsizetype inputPos_ = 0;
     std::vector<char> sendBlock_;

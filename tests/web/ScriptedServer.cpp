@@ -1,5 +1,7 @@
 #include "tests/web/ScriptedServer.h"
 
+#include <QList>
+
 #include <chrono>
 #include <gtest/gtest.h>
 
