@@ -1,0 +1,225 @@
+#include "staging/CopyEngine.h"
+
+#include "platform/FileUtilities.h"
+#include "platform/WindowsPath.h"
+#include "staging/DestinationFolder.h"
+
+#include <system_error>
+#include <vector>
+
+namespace vz {
+
+namespace {
+
+constexpr double BytesPerMB = 1024.0 * 1024.0;
+
+bool isDotOrDotDot(const QString& name) { return name == QLatin1String(".") || name == QLatin1String(".."); }
+
+// Subfolders that the walks enter: neither hidden nor system. A link to a
+// folder carries the system attribute, so links never lead a walk in circles.
+bool isEnterable(const DirEntry& entry)
+{
+    return entry.isFolder && (entry.attributes & (AttrHidden | AttrSystem)) == 0 && !isDotOrDotDot(entry.name);
+}
+
+// A folder that is not there lists nothing, as it does on Windows; any other
+// listing error interrupts the walk.
+bool isMissingFolderError(int errorNumber)
+{
+    return errorNumber == static_cast<int>(std::errc::no_such_file_or_directory) ||
+           errorNumber == static_cast<int>(std::errc::not_a_directory);
+}
+
+QString hostChild(const QString& hostFolder, const QString& name)
+{
+    if (hostFolder.endsWith(QLatin1Char('/')))
+        return hostFolder + name;
+    return hostFolder + QLatin1Char('/') + name;
+}
+
+}  // namespace
+
+struct CopyEngine::CopyCall {
+    Timestamp threshold;
+    bool recursive;
+    std::optional<QString> skipHost;  // the staging folder, never entered
+};
+
+CopyEngine::CopyEngine(const FileSystem& fs, RunFrame& frame, QString exeDrive)
+    : fs_(fs), frame_(frame), exeDrive_(std::move(exeDrive)), progress_(frame)
+{
+}
+
+QString CopyEngine::StagingRoot() const { return exeDrive_ + QStringLiteral("\\Replicacao\\"); }
+
+QString CopyEngine::StagingPathFor(const QString& path) const
+{
+    const qsizetype colon = path.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return StagingRoot() + path;
+    return StagingRoot() + path.left(colon) + path.mid(colon + 1);
+}
+
+std::optional<QString> CopyEngine::stagingRootHost() const { return fs_.toHost(StagingRoot()); }
+
+Timestamp CopyEngine::FatModifiedTime(qint64 unixMs) { return RoundToFat(TimestampFromUnixMs(unixMs)); }
+
+Timestamp CopyEngine::FileModifiedTime(const QString& path) const
+{
+    const auto host = fs_.toHost(path);
+    if (!host)
+        return EarliestTimestamp;
+    const auto entry = hostfs::stat(*host);
+    if (!entry || entry->isFolder)
+        return EarliestTimestamp;
+    return FatModifiedTime(entry->modifiedUnixMs);
+}
+
+void CopyEngine::ListSubfolders(const QString& folder, QStringList& list) const
+{
+    const auto host = fs_.toHost(IncludeTrailingBackslash(folder));
+    if (!host)
+        return;
+    hostfs::listFolder(*host, [&list](const DirEntry& entry) {
+        if (entry.isFolder && (entry.attributes & (AttrHidden | AttrSystem)) == 0)
+            list.append(entry.name);
+        return true;
+    });
+}
+
+double CopyEngine::FolderSizeMB(const QString& folder, bool recursive)
+{
+    try {
+        const auto skipHost = recursive ? stagingRootHost() : std::nullopt;
+        return folderSize(fs_.toHost(IncludeTrailingBackslash(folder)), recursive, skipHost);
+    } catch (...) {
+        return 0.0;
+    }
+}
+
+double CopyEngine::folderSize(const std::optional<QString>& host, bool recursive, const std::optional<QString>& skipHost)
+{
+    double totalMB = 0.0;
+    if (!host)
+        return totalMB;
+    // The subfolders are collected by the same listing that measures: each
+    // folder is listed once, and only this level's names are held.
+    std::vector<QString> subfolders;
+    bool interrupted = false;
+    const bool listed = hostfs::listFolder(*host, [&](const DirEntry& entry) {
+        try {
+            if (!isDotOrDotDot(entry.name)) {
+                totalMB += static_cast<double>(entry.sizeBytes) / BytesPerMB;
+                if (recursive && isEnterable(entry))
+                    subfolders.push_back(entry.name);
+            }
+            frame_.ProcessPendingMessages();
+            return true;
+        } catch (...) {
+            interrupted = true;
+            return false;
+        }
+    });
+    if (interrupted || !listed)
+        return totalMB;
+    try {
+        for (const QString& name : subfolders) {
+            const QString child = hostChild(*host, name);
+            if (skipHost && child == *skipHost)
+                continue;
+            totalMB += folderSize(child, true, skipHost);
+        }
+    } catch (...) {
+    }
+    return totalMB;
+}
+
+bool CopyEngine::CopyNewerTree(const QString& source, const QString& destination, Timestamp threshold,
+                               bool recursive)
+{
+    const QString sourceFolder = IncludeTrailingBackslash(source);
+    const QString destinationFolder = IncludeTrailingBackslash(destination);
+    progress_.begin();
+    try {
+        const CopyCall call{threshold, recursive, recursive ? stagingRootHost() : std::nullopt};
+        return copyFolder(call, fs_.toHost(sourceFolder), destinationFolder, fs_.toHost(destinationFolder));
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CopyEngine::copyFolder(const CopyCall& call, const std::optional<QString>& sourceHost,
+                            const QString& destination, const std::optional<QString>& destinationHost)
+{
+    DestinationFolder target(destinationHost);
+    // From here on an error ends this folder's call, and only this one, with false.
+    try {
+        return copyEntries(call, sourceHost, destination, target);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>& sourceHost,
+                             const QString& destination, DestinationFolder& target)
+{
+    // A path on no drive lists nothing, like a missing folder.
+    if (!sourceHost)
+        return true;
+    // The database folder (also the real one, on import) is copied with the
+    // platform's whole-file copy; everything else keeps its date through the
+    // FAT form.
+    const bool platformCopy = destination.contains(QLatin1String("Vireodb"));
+    std::vector<QString> subfolders;
+    bool interrupted = false;
+    bool listedAny = false;
+    int listingError = 0;
+    const bool listed = hostfs::listFolder(
+        *sourceHost,
+        [&](const DirEntry& entry) {
+            listedAny = true;
+            try {
+                if (!isDotOrDotDot(entry.name)) {
+                    // Every entry counts, copied or not; folders add 0.
+                    CopiedMB += static_cast<double>(entry.sizeBytes) / BytesPerMB;
+                    progress_.show(CopiedMB, TotalMB, destination, entry.name);
+                    // A folder's time is EarliestTimestamp: it is never newer, except
+                    // against a threshold below that, where copying it as a file
+                    // could only fail; it is not attempted.
+                    if (!entry.isFolder && FatModifiedTime(entry.modifiedUnixMs) > call.threshold) {
+                        if (const auto to = target.child(entry.name)) {
+                            // The outcome is ignored: a file that cannot be copied is skipped.
+                            const QString from = hostChild(*sourceHost, entry.name);
+                            if (platformCopy)
+                                hostfs::copyFile(from, *to);
+                            else
+                                CopyHostFileKeepingDate(from, *to);
+                        }
+                    }
+                    if (call.recursive && isEnterable(entry))
+                        subfolders.push_back(entry.name);
+                }
+                frame_.ProcessPendingMessages();
+                return true;
+            } catch (...) {
+                interrupted = true;
+                return false;
+            }
+        },
+        &listingError);
+    if (interrupted)
+        return false;
+    if (!listed && !(isMissingFolderError(listingError) && !listedAny))
+        return false;
+
+    for (const QString& name : subfolders) {
+        const QString childHost = hostChild(*sourceHost, name);
+        if (call.skipHost && childHost == *call.skipHost)
+            continue;
+        // The result is ignored: an error inside a subfolder ends only that subfolder.
+        copyFolder(call, childHost, destination + name + QLatin1Char('\\'), target.child(name));
+    }
+    return true;
+}
+
+}  // namespace vz

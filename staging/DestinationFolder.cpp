@@ -1,0 +1,54 @@
+#include "staging/DestinationFolder.h"
+
+#include "platform/FileSystem.h"
+
+namespace vz {
+
+namespace {
+
+bool isDotOrDotDot(const QString& name) { return name == QLatin1String(".") || name == QLatin1String(".."); }
+
+QString joinHost(const QString& folder, const QString& name)
+{
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+}  // namespace
+
+DestinationFolder::DestinationFolder(std::optional<QString> hostPath) : host_(std::move(hostPath))
+{
+    if (host_ && !hostfs::isFolder(*host_))
+        createdNow_ = hostfs::createFolders(*host_);
+}
+
+std::optional<QString> DestinationFolder::child(const QString& name)
+{
+    if (!host_)
+        return std::nullopt;
+    QString exact = joinHost(*host_, name);
+    if (createdNow_ || hostfs::exists(exact))
+        return exact;
+    if (!indexed_)
+        buildIndex();
+    const auto match = byFoldedName_.constFind(name.toCaseFolded());
+    if (match == byFoldedName_.constEnd())
+        return exact;
+    return joinHost(*host_, *match);
+}
+
+void DestinationFolder::buildIndex()
+{
+    indexed_ = true;
+    hostfs::listFolder(*host_, [this](const DirEntry& entry) {
+        if (!isDotOrDotDot(entry.name)) {
+            const QString folded = entry.name.toCaseFolded();
+            if (!byFoldedName_.contains(folded))
+                byFoldedName_.insert(folded, entry.name);
+        }
+        return true;
+    });
+}
+
+}  // namespace vz

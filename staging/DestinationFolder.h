@@ -1,0 +1,38 @@
+#pragma once
+// One destination folder of a copy, on the host. Names inside it follow the
+// Windows rule that the rest of the program uses: the entry with the exact
+// name when it exists, else the first entry whose name matches without
+// regard to case, else the name as given (new files get the source's case).
+//
+// The case-insensitive index of the folder is built once, on the first name
+// that is missing with its exact case, so copying many files costs no folder
+// scan per file. A folder this object created itself held nothing before the
+// copy, so no name in it needs looking up at all.
+
+#include <QHash>
+#include <QString>
+#include <optional>
+
+namespace vz {
+
+class DestinationFolder {
+public:
+    // Creates the folder with its missing parents when it does not exist. A
+    // failure is not reported: the copies into it then fail one by one.
+    // Nothing (no host path) stands for a path on no drive.
+    explicit DestinationFolder(std::optional<QString> hostPath);
+
+    const std::optional<QString>& hostPath() const { return host_; }
+    // The host path a child called `name` is written to.
+    std::optional<QString> child(const QString& name);
+
+private:
+    void buildIndex();
+
+    std::optional<QString> host_;
+    bool createdNow_ = false;
+    bool indexed_ = false;
+    QHash<QString, QString> byFoldedName_;  // case-folded name -> name as listed (first match)
+};
+
+}  // namespace vz
