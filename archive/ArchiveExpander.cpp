@@ -236,7 +236,10 @@ int ArchiveExpander::Run()
         ExpandJob& job = slot->job;
         switch (job.result) {
         case ExpandJob::Result::Ok:
-            if (!job.outputPath.isEmpty() && !hostfs::rename(job.outputPath, slot->targetPath)) {
+            // Only a checked entry replaces what is there (a link is replaced, not followed).
+            if (!job.outputPath.isEmpty() &&
+                ((ExtractionFolder::occupied(slot->targetPath) && !hostfs::removeFile(slot->targetPath)) ||
+                 !hostfs::rename(job.outputPath, slot->targetPath))) {
                 hostfs::removeFile(job.outputPath);
                 callbacks_.Message(CreateOutputFailed, Text(CreateOutputFailed));
                 return abandon(CreateOutputFailed);
