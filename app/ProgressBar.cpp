@@ -66,13 +66,11 @@ void ProgressBar::paintEvent(QPaintEvent*)
     QPainter p(this);
     const QRect outer = rect();
     p.fillRect(outer, palette().color(QPalette::Base));
-    // A sunken frame, as a progress bar traditionally has.
+    // A sunken frame: darker at the top and left.
     p.setPen(palette().color(QPalette::Mid));
-    p.drawLine(outer.topLeft(), outer.topRight());
-    p.drawLine(outer.topLeft(), outer.bottomLeft());
-    p.setPen(palette().color(QPalette::Light));
-    p.drawLine(outer.bottomLeft(), outer.bottomRight());
-    p.drawLine(outer.topRight(), outer.bottomRight());
+    p.drawRect(outer.adjusted(0, 0, -1, -1));
+    p.setPen(palette().color(QPalette::Midlight));
+    p.drawLine(outer.topLeft() + QPoint(1, 1), outer.topRight() + QPoint(-1, 1));
 
     const int fill = fillWidth();
     if (fill <= 0)

@@ -10,6 +10,7 @@
 #include <QScreen>
 
 #include <initializer_list>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -17,29 +18,9 @@ namespace vz {
 
 namespace {
 
-// In the order the buttons stand in a box.
-const DialogButton ButtonOrder[] = {ButtonYes,   ButtonNo,     ButtonOk,        ButtonCancel,  ButtonAbort,
-                                    ButtonRetry, ButtonIgnore, ButtonCancelAll, ButtonNoToAll, ButtonYesToAll};
-
-QMessageBox::ButtonRole roleOf(DialogButton button)
-{
-    switch (button) {
-    case ButtonOk:
-    case ButtonYes:
-    case ButtonYesToAll:
-    case ButtonRetry:
-        return QMessageBox::AcceptRole;
-    case ButtonNo:
-    case ButtonNoToAll:
-        return QMessageBox::NoRole;
-    case ButtonCancel:
-    case ButtonCancelAll:
-    case ButtonAbort:
-        return QMessageBox::RejectRole;
-    default:
-        return QMessageBox::ActionRole;
-    }
-}
+// In the order the buttons stand in a box, as on the original platform.
+const DialogButton ButtonOrder[] = {ButtonYes,   ButtonYesToAll, ButtonNo,     ButtonNoToAll, ButtonOk,
+                                    ButtonAbort, ButtonRetry,    ButtonIgnore, ButtonCancel,  ButtonCancelAll};
 
 QMessageBox::Icon qtIcon(DialogIcon icon)
 {
@@ -66,15 +47,19 @@ DialogButton firstPresent(quint32 buttons, std::initializer_list<DialogButton> p
     return ButtonNone;
 }
 
-void centreOnScreen(QWidget& widget)
-{
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    widget.adjustSize();
-    const QRect area = screen->availableGeometry();
-    widget.move(area.center() - QPoint(widget.width() / 2, widget.height() / 2));
-}
+// A box placed in the centre of the screen once its size is known.
+class CentredMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    }
+};
 
 }  // namespace
 
@@ -145,44 +130,56 @@ QString QtUserDialogs::qtNameFilter(const QString& filter)
     return entries.join(QStringLiteral(";;"));
 }
 
+DialogButton QtUserDialogs::programDefaultButton(quint32 buttons)
+{
+    for (DialogButton b : ButtonOrder)
+        if (buttons & b)
+            return b;
+    return ButtonNone;
+}
+
+DialogButton QtUserDialogs::programEscapeButton(quint32 buttons)
+{
+    return firstPresent(buttons, {ButtonCancel, buttons == ButtonOk ? ButtonOk : ButtonNone});
+}
+
 DialogButton QtUserDialogs::showMessage(const MessageRequest& request)
 {
     const bool component = request.style == DialogStyle::Component;
-    QMessageBox box(component ? nullptr : parent_.data());
-    box.setWindowTitle(request.caption);
-    box.setText(request.text);
-    box.setTextFormat(Qt::PlainText);
-    box.setIcon(qtIcon(request.icon));
+    std::unique_ptr<QMessageBox> box = component ? std::make_unique<CentredMessageBox>()
+                                                 : std::make_unique<QMessageBox>(parent_.data());
+    box->setWindowTitle(request.caption);
+    box->setText(request.text);
+    box->setTextFormat(Qt::PlainText);
+    box->setIcon(qtIcon(request.icon));
 
     const quint32 wanted = request.buttons == ButtonNone ? quint32(ButtonOk) : request.buttons;
-    std::vector<std::pair<QAbstractButton*, DialogButton>> shown;
+    std::vector<std::pair<QPushButton*, DialogButton>> shown;
     for (DialogButton b : ButtonOrder) {
+        // One role for all keeps the buttons in this order, and leaves the
+        // Escape key to the rule below: without an escape button, neither
+        // Escape nor the close box answers the box.
         if (wanted & b)
-            shown.emplace_back(box.addButton(buttonCaption(b, request.style), roleOf(b)), b);
+            shown.emplace_back(box->addButton(buttonCaption(b, request.style), QMessageBox::ActionRole), b);
     }
     const auto find = [&](DialogButton b) -> QPushButton* {
         for (const auto& [widget, which] : shown)
             if (which == b)
-                return qobject_cast<QPushButton*>(widget);
+                return widget;
         return nullptr;
     };
-    if (component) {
-        if (QPushButton* def = find(componentDefaultButton(wanted)))
-            box.setDefaultButton(def);
-        if (QPushButton* esc = find(componentEscapeButton(wanted)))
-            box.setEscapeButton(esc);
-        centreOnScreen(box);
-    } else {
-        if (QPushButton* def = find(firstPresent(wanted, {ButtonOk, ButtonYes, ButtonRetry})))
-            box.setDefaultButton(def);
-        if (QPushButton* esc = find(firstPresent(wanted, {ButtonCancel, ButtonNo, ButtonOk})))
-            box.setEscapeButton(esc);
-    }
-    box.exec();
+    const DialogButton defaultButton =
+        component ? componentDefaultButton(wanted) : programDefaultButton(wanted);
+    const DialogButton escapeButton = component ? componentEscapeButton(wanted) : programEscapeButton(wanted);
+    if (QPushButton* def = find(defaultButton))
+        box->setDefaultButton(def);
+    if (QPushButton* esc = find(escapeButton))
+        box->setEscapeButton(esc);
+    box->exec();
     for (const auto& [widget, which] : shown)
-        if (widget == box.clickedButton())
+        if (widget == box->clickedButton())
             return which;
-    return componentEscapeButton(wanted);
+    return escapeButton;
 }
 
 QString QtUserDialogs::inputText(const QString& caption, const QString& prompt, const QString& initialText)

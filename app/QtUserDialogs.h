@@ -27,9 +27,14 @@ public:
 
     // "Description|pattern|..." as a Qt name filter ("Description (pattern);;...").
     static QString qtNameFilter(const QString& filter);
-    // The archive component's rules for its boxes.
+    // The archive component's rules for its boxes: OK, else Yes, else Retry
+    // is the default; Escape answers Cancel, else No, else OK.
     static DialogButton componentDefaultButton(quint32 buttons);
     static DialogButton componentEscapeButton(quint32 buttons);
+    // The program's boxes: the first button is the default; Escape answers
+    // Cancel, or OK in a box with OK alone, and does nothing otherwise.
+    static DialogButton programDefaultButton(quint32 buttons);
+    static DialogButton programEscapeButton(quint32 buttons);
     static QString buttonCaption(DialogButton button, DialogStyle style);
     // Prompt lines may be separated by a carriage return alone.
     static QString promptLines(const QString& prompt);

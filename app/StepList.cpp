@@ -20,8 +20,12 @@ StepList::StepList(const QStringList& captions, QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setFocusPolicy(Qt::NoFocus);
     setUniformRowHeights(true);
-    for (const QString& caption : captions)
-        addTopLevelItem(new QTreeWidgetItem(QStringList{caption}));
+    for (const QString& caption : captions) {
+        auto* node = new QTreeWidgetItem(QStringList{caption});
+        // Rows as tall as the pictures, so every step fits without scrolling.
+        node->setSizeHint(0, QSize(0, RowHeight));
+        addTopLevelItem(node);
+    }
     showStates();
 }
 

@@ -14,6 +14,8 @@ namespace vz {
 
 class StepList : public QTreeWidget {
 public:
+    static constexpr int RowHeight = 16;
+
     StepList(const QStringList& captions, QWidget* parent = nullptr);
 
     const StepStates& states() const { return states_; }

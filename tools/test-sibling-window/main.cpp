@@ -1,7 +1,7 @@
-// test-sibling-window [--class NAME] [--ready FILE] [--timeout SECONDS]
+// test-sibling-window [--class NAME] [--instance NAME] [--ready FILE] [--timeout SECONDS]
 //
-// Opens a top-level window whose WM_CLASS is "vcmmainwin", NAME (default
-// "VcmMainwin"), writes FILE once the window exists, and exits with 0 when the
+// Opens a top-level window whose WM_CLASS is instance "vcmmainwin", class
+// "VcmMainwin" (or the names given), writes FILE once the window exists, and exits with 0 when the
 // window receives WM_DELETE_WINDOW, or with 2 after SECONDS (default 60) so a
 // failed test leaves nothing running.
 
@@ -31,12 +31,15 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name)
 int main(int argc, char** argv)
 {
     std::string className = "VcmMainwin";
+    std::string instanceName = "vcmmainwin";
     std::string readyFile;
     int timeoutSeconds = 60;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--class")
             className = argv[i + 1];
+        else if (option == "--instance")
+            instanceName = argv[i + 1];
         else if (option == "--ready")
             readyFile = argv[i + 1];
         else if (option == "--timeout")
@@ -65,7 +68,7 @@ int main(int argc, char** argv)
                       values);
 
     // WM_CLASS: instance name, NUL, class name, NUL.
-    std::string wmClass = "vcmmainwin";
+    std::string wmClass = instanceName;
     wmClass.push_back('\0');
     wmClass += className;
     wmClass.push_back('\0');
