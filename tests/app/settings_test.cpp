@@ -6,6 +6,7 @@
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempPrefix.h"
 
+#include <QDir>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -91,6 +92,7 @@ TEST_F(SettingsTest, ValuesFromTheExecutablesPlace)
 
 TEST_F(SettingsTest, WithoutASettingsFileNothingElseHappens)
 {
+    QDir().mkpath(prefix.drive(u"c"_qs) + u"/Vireo/Zuvavivevo"_qs);  // the executable's folder
     Settings s = make();
     s.LoadSettings(host);
     EXPECT_TRUE(host.calls.isEmpty());
