@@ -15,13 +15,10 @@ T* make(QWidget* parent, const char* name, QRect geometry, Args&&... args)
     return widget;
 }
 
-QLabel* progressLabel(QWidget* page, const char* name, int top)
+ProgressLabel* progressLabel(QWidget* page, const char* name, int top)
 {
-    QLabel* label = make<QLabel>(page, name, QRect(4, top, 429, 15));
-    // A fixed size keeps a text change from asking the page for a new layout.
-    label->setFixedSize(429, 15);
-    label->setTextFormat(Qt::PlainText);
-    return label;
+    // As wide as the page: a text never needs the label to grow.
+    return make<ProgressLabel>(page, name, QRect(4, top, 429, 15));
 }
 
 QPushButton* button(QWidget* page, const char* name, QRect geometry, const QString& caption, const QIcon& picture)

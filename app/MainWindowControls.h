@@ -4,11 +4,11 @@
 // tab control PageControl1.
 
 #include "app/ProgressBar.h"
+#include "app/ProgressLabel.h"
 #include "app/StepList.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -32,8 +32,8 @@ struct MainWindowControls {
     QCheckBox* chkMusicas;
     QCheckBox* chkGeral;
     StepList* trvExportacao;
-    QLabel* lblProgressoExportacao;
-    QLabel* lblDestinoExportacao;
+    ProgressLabel* lblProgressoExportacao;
+    ProgressLabel* lblDestinoExportacao;
     ProgressBar* pgbExportacao;
     QPushButton* btnIniciarExportacao;
     QPushButton* btnOcultarExportacao;
@@ -43,8 +43,8 @@ struct MainWindowControls {
     QRadioButton* rbtRestaurarWeb;
     QRadioButton* rbtRestaurarArquivo;
     StepList* trvImportacao;
-    QLabel* lblProgressoImportacao;
-    QLabel* lblDestinoImportacao;
+    ProgressLabel* lblProgressoImportacao;
+    ProgressLabel* lblDestinoImportacao;
     ProgressBar* pgbImportacao;
     QPushButton* btnIniciarImportacao;
     QPushButton* btnOcultarImportacao;

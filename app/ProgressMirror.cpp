@@ -25,12 +25,10 @@ ProgressMirror::ProgressMirror(Page exportPage, Page importPage, FrameClock cloc
     connect(&flushTimer_, &QTimer::timeout, this, &ProgressMirror::paintNow);
 }
 
-void ProgressMirror::setLabel(QLabel* label, unsigned flag, const QString& text)
+void ProgressMirror::setLabel(ProgressLabel* label, unsigned flag, const QString& text)
 {
-    if (label->text() == text)
-        return;
-    label->setText(text);
-    dirty_ |= flag;
+    if (label->setText(text))
+        dirty_ |= flag;
 }
 
 void ProgressMirror::setProgressText(const QString& text)

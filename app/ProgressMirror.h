@@ -7,9 +7,9 @@
 // state is always painted. Values that do not change cost nothing.
 
 #include "app/ProgressBar.h"
+#include "app/ProgressLabel.h"
 #include "platform/RunFrame.h"
 
-#include <QLabel>
 #include <QObject>
 #include <QTimer>
 
@@ -20,8 +20,8 @@ namespace vz {
 class ProgressMirror : public QObject {
 public:
     struct Page {
-        QLabel* progress = nullptr;     // lblProgresso*: what is happening
-        QLabel* destination = nullptr;  // lblDestino*: where, or how much
+        ProgressLabel* progress = nullptr;     // lblProgresso*: what is happening
+        ProgressLabel* destination = nullptr;  // lblDestino*: where, or how much
         ProgressBar* bar = nullptr;     // pgb*: how far
     };
     // Milliseconds of a monotonic clock; tests replace it.
@@ -76,7 +76,7 @@ private:
         ImportBar = 1u << 4,
         ExportBar = 1u << 5,
     };
-    void setLabel(QLabel* label, unsigned flag, const QString& text);
+    void setLabel(ProgressLabel* label, unsigned flag, const QString& text);
     // Paints now when a frame has passed since the last paint, else arms the timer.
     void paintSoon();
 

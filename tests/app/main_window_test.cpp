@@ -320,9 +320,9 @@ TEST_F(MainWindowTest, ProgressIsWrittenToTheExportPageAndMirrored)
     w.SetDestinationText(u"C:\\Replicacao\\C\\Vireo\\Vireo Cast\\Vireodb\\VireoAdm.fdb"_qs);
     w.SetProgressBar(340, 12);
     w.SetProgressBarNavy();
-    for (QLabel* label : {c.lblProgressoExportacao, c.lblProgressoImportacao})
+    for (ProgressLabel* label : {c.lblProgressoExportacao, c.lblProgressoImportacao})
         EXPECT_EQ(label->text(), u"Copiando: 12 MB de 340 MB"_qs);
-    for (QLabel* label : {c.lblDestinoExportacao, c.lblDestinoImportacao})
+    for (ProgressLabel* label : {c.lblDestinoExportacao, c.lblDestinoImportacao})
         EXPECT_EQ(label->text(), u"C:\\Replicacao\\C\\Vireo\\Vireo Cast\\Vireodb\\VireoAdm.fdb"_qs);
     for (ProgressBar* bar : {c.pgbExportacao, c.pgbImportacao}) {
         EXPECT_EQ(bar->maximum(), 340);
