@@ -130,13 +130,11 @@ QByteArray baseName(const QByteArray& path)
 
 int openFile(const char* path, int flags, mode_t mode = 0)
 {
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is cleared at once.
+    // O_NONBLOCK keeps a FIFO from blocking the open; regular files ignore it.
     int fd;
     do {
         fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
-    if (fd >= 0)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -182,54 +180,131 @@ bool writeFully(int fd, const char* data, qint64 bytes)
     return true;
 }
 
-// Copies `bytes` bytes from the current offset of `in` to the current offset
-// of `out`, in the kernel where it can. False when the source ends early or
-// an error occurs.
-bool copyBytes(int in, int out, qint64 bytes)
+enum class CopyWay { Range, SendFile, Buffer };
+
+// Copies bytes [offset, end) of `in` to the same place in `out`, in the
+// kernel where it can. False when the source ends early or an error occurs.
+bool copyRegion(int in, int out, qint64 offset, qint64 end, CopyWay& way)
 {
-    enum { Range, SendFile, Buffer } way = Range;
-    while (bytes > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<qint64>(bytes, 1 << 30));
+    off_t inOffset = offset;
+    off_t outOffset = offset;
+    while (inOffset < end) {
+        const size_t chunk = static_cast<size_t>(std::min<qint64>(end - inOffset, 1 << 30));
         ssize_t n;
-        if (way == Range) {
-            n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
-        } else if (way == SendFile) {
-            n = ::sendfile(out, in, nullptr, chunk);
+        if (way == CopyWay::Range) {
+            n = ::copy_file_range(in, &inOffset, out, &outOffset, chunk, 0);
+        } else if (way == CopyWay::SendFile) {
+            if (::lseek(out, outOffset, SEEK_SET) != outOffset)
+                return false;
+            n = ::sendfile(out, in, &inOffset, chunk);
+            if (n > 0)
+                outOffset += n;
         } else {
             size_t bufferSize;
             char* buffer = copyBuffer(bufferSize);
-            n = ::read(in, buffer, std::min(chunk, bufferSize));
-            if (n > 0 && !writeFully(out, buffer, n))
-                return false;
+            n = ::pread(in, buffer, std::min(chunk, bufferSize), inOffset);
+            if (n > 0) {
+                for (ssize_t done = 0; done < n;) {
+                    const ssize_t w = ::pwrite(out, buffer + done, size_t(n - done), outOffset);
+                    if (w < 0 && errno == EINTR)
+                        continue;
+                    if (w <= 0)
+                        return false;
+                    done += w;
+                    outOffset += w;
+                }
+                inOffset += n;
+            }
         }
-        if (n > 0) {
-            bytes -= n;
+        if (n > 0)
             continue;
-        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (way == Buffer)
+        if (way == CopyWay::Buffer)
             return false;  // end of the source before its size, or a read error
         // Some file systems refuse in-kernel copies, and some report 0 where
         // they cannot do them: plain reads tell the true end.
         if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
             errno != ENOTSUP && errno != EBADF && errno != EPERM)
             return false;
-        way = way == Range ? SendFile : Buffer;
+        way = way == CopyWay::Range ? CopyWay::SendFile : CopyWay::Buffer;
     }
     return true;
 }
 
-// Gives the target the source's user.DOSATTRIB, or removes a stale one.
-void copyDosAttrib(int from, int to)
+// Copies the source's bytes (as many as its size said when it was opened)
+// into the empty `out`. Holes of a sparse source stay holes. False when the
+// source yields fewer bytes.
+bool copyBytes(int in, int out, const struct stat& source)
 {
-    char buffer[256];
-    const ssize_t n = ::fgetxattr(from, DosAttribName, buffer, sizeof buffer);
-    if (n >= 0)
-        ::fsetxattr(to, DosAttribName, buffer, static_cast<size_t>(n), 0);
-    else
-        ::fremovexattr(to, DosAttribName);
+    const qint64 size = source.st_size;
+    CopyWay way = CopyWay::Range;
+    // Only a file with fewer blocks than bytes can have holes worth probing.
+    if (qint64(source.st_blocks) * 512 >= size)
+        return copyRegion(in, out, 0, size, way);
+    qint64 offset = 0;
+    qint64 written = 0;
+    while (offset < size) {
+        qint64 data = ::lseek(in, offset, SEEK_DATA);
+        qint64 hole = size;
+        if (data < 0) {
+            if (errno == ENXIO)
+                break;  // only a hole is left, or the source shrank: see below
+            data = offset;  // no hole support: everything is data
+        } else {
+            hole = ::lseek(in, data, SEEK_HOLE);
+            if (hole <= data || hole > size)
+                hole = size;
+        }
+        if (data >= size)
+            break;
+        if (!copyRegion(in, out, data, hole, way))
+            return false;
+        offset = written = hole;
+    }
+    if (written == size)
+        return true;
+    struct stat now;
+    if (::fstat(in, &now) != 0 || now.st_size < size) {
+        errno = EIO;
+        return false;
+    }
+    return ::ftruncate(out, size) == 0;
 }
+
+// Gives the target the source's user.DOSATTRIB, or removes a stale one
+// from a replaced file. Only a file system without xattrs may refuse.
+bool copyDosAttrib(int from, int to, bool targetIsNew)
+{
+    char small[256];
+    QByteArray large;
+    const char* value = small;
+    ssize_t n = ::fgetxattr(from, DosAttribName, small, sizeof small);
+    if (n < 0 && errno == ERANGE) {  // Samba's longer forms
+        const ssize_t needed = ::fgetxattr(from, DosAttribName, nullptr, 0);
+        large.resize(needed > 0 ? needed : 0);
+        n = needed > 0 ? ::fgetxattr(from, DosAttribName, large.data(), size_t(large.size())) : -1;
+        value = large.constData();
+    }
+    if (n >= 0)
+        return ::fsetxattr(to, DosAttribName, value, static_cast<size_t>(n), 0) == 0 || errno == ENOTSUP;
+    if (targetIsNew)
+        return true;
+    return ::fremovexattr(to, DosAttribName) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    explicit Descriptor(int d) : fd(d) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int fd;
+};
 
 qint64 fatRoundedMs(qint64 ms)
 {
@@ -319,10 +394,10 @@ HostFile& HostFile::operator=(HostFile&& other) noexcept
 
 namespace {
 
-// Checks and locks a freshly opened file; closes it on failure. Returns 0 or an errno.
-int finishOpen(int fd, bool forWriting, ShareMode share)
+// Checks and locks a freshly opened file and fills *st; closes it on
+// failure. Returns the descriptor, or -1 with errno set.
+int finishOpen(int fd, bool forWriting, ShareMode share, struct stat& st)
 {
-    struct stat st;
     int error = 0;
     if (::fstat(fd, &st) != 0)
         error = errno;
@@ -332,11 +407,64 @@ int finishOpen(int fd, bool forWriting, ShareMode share)
         error = EACCES;  // Windows refuses to write a read-only file, to root as well
     if (error == 0)
         error = lockForShare(fd, share);
-    if (error != 0) {
+    if (error == 0)
+        return fd;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
+int openForRead(const QByteArray& path, int flags, ShareMode share, struct stat& st)
+{
+    const int fd = openFile(path.constData(), flags);
+    return fd < 0 ? -1 : finishOpen(fd, flags != O_RDONLY, share, st);
+}
+
+// Creates a file or opens the existing one, takes its lock and only then
+// empties it (never O_TRUNC), so a file already open without sharing stays
+// whole. An existing file that is `source` (the same inode) is refused as a
+// sharing violation before anything happens to it. Returns the descriptor
+// or -1 with errno set; *created tells whether the file is new.
+int openForCreate(const QByteArray& path, ShareMode share, const struct stat* source, bool* created)
+{
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        int fd = openFile(path.constData(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+            *created = true;
+            if (lockForShare(fd, share) == 0)
+                return fd;
+            ::close(fd);
+            errno = SharingViolation;
+            return -1;
+        }
+        if (errno != EEXIST)
+            return -1;
+        fd = openFile(path.constData(), O_RDWR);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                continue;  // removed in between: create it after all
+            return -1;
+        }
+        *created = false;
+        struct stat st;
+        if (source != nullptr && ::fstat(fd, &st) == 0 && st.st_dev == source->st_dev && st.st_ino == source->st_ino) {
+            // Also where a file system does not enforce flock.
+            ::close(fd);
+            errno = SharingViolation;
+            return -1;
+        }
+        fd = finishOpen(fd, true, share, st);
+        if (fd < 0)
+            return -1;
+        if (::ftruncate(fd, 0) == 0)
+            return fd;
+        const int error = errno;
         ::close(fd);
         errno = error;
+        return -1;
     }
-    return error;
+    errno = EEXIST;  // a dangling link or a race that keeps losing
+    return -1;
 }
 
 }  // namespace
@@ -344,56 +472,27 @@ int finishOpen(int fd, bool forWriting, ShareMode share)
 HostFile HostFile::openRead(const QString& hostPath, ShareMode share)
 {
     HostFile f;
-    const int fd = openFile(hostfs::encodeName(hostPath).constData(), O_RDONLY);
-    f.error_ = fd < 0 ? errno : finishOpen(fd, false, share);
-    if (f.error_ == 0)
-        f.fd_ = fd;
+    struct stat st;
+    f.fd_ = openForRead(hostfs::encodeName(hostPath), O_RDONLY, share, st);
+    f.error_ = f.fd_ < 0 ? errno : 0;
     return f;
 }
 
 HostFile HostFile::create(const QString& hostPath, ShareMode share)
 {
     HostFile f;
-    const QByteArray path = hostfs::encodeName(hostPath);
-    int fd = -1;
-    bool existed = false;
-    // Never O_TRUNC: an existing file is emptied only once its lock is held,
-    // so a file that is already open without sharing stays whole.
-    for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
-        fd = openFile(path.constData(), O_RDWR);
-        if (fd >= 0) {
-            existed = true;
-            break;
-        }
-        if (errno != ENOENT)
-            break;
-        fd = openFile(path.constData(), O_RDWR | O_CREAT | O_EXCL, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        f.error_ = errno;
-        return f;
-    }
-    f.error_ = finishOpen(fd, true, share);
-    if (f.error_ == 0 && existed && ::ftruncate(fd, 0) != 0) {
-        f.error_ = errno;
-        ::close(fd);
-    }
-    if (f.error_ == 0)
-        f.fd_ = fd;
-    else
-        errno = f.error_;
+    bool created = false;
+    f.fd_ = openForCreate(hostfs::encodeName(hostPath), share, nullptr, &created);
+    f.error_ = f.fd_ < 0 ? errno : 0;
     return f;
 }
 
 HostFile HostFile::openReadWrite(const QString& hostPath, ShareMode share)
 {
     HostFile f;
-    const int fd = openFile(hostfs::encodeName(hostPath).constData(), O_RDWR);
-    f.error_ = fd < 0 ? errno : finishOpen(fd, true, share);
-    if (f.error_ == 0)
-        f.fd_ = fd;
+    struct stat st;
+    f.fd_ = openForRead(hostfs::encodeName(hostPath), O_RDWR, share, st);
+    f.error_ = f.fd_ < 0 ? errno : 0;
     return f;
 }
 
@@ -699,45 +798,39 @@ bool copyFile(const QString& fromHostPath, const QString& toHostPath)
 
 bool copyFile(const QString& fromHostPath, const QString& toHostPath, const CopyOptions& options)
 {
-    HostFile source = HostFile::openRead(fromHostPath, options.sourceShare);
-    if (!source.isOpen())
-        return false;
     struct stat sourceStat;
-    if (::fstat(source.fd(), &sourceStat) != 0)
+    const Descriptor source(openForRead(encodeName(fromHostPath), O_RDONLY, options.sourceShare, sourceStat));
+    if (source.fd < 0)
         return false;
-    // The same file under another name: the target's lock would conflict with
-    // the source's, but file systems without flock would let it be emptied.
-    struct stat targetStat;
-    if (::stat(encodeName(toHostPath).constData(), &targetStat) == 0 && targetStat.st_dev == sourceStat.st_dev &&
-        targetStat.st_ino == sourceStat.st_ino) {
-        errno = SharingViolation;
-        return false;
-    }
-    HostFile target = HostFile::create(toHostPath, ShareMode::None);
-    if (!target.isOpen())
+    const QByteArray targetPath = encodeName(toHostPath);
+    bool created = false;
+    Descriptor target(openForCreate(targetPath, ShareMode::None, &sourceStat, &created));
+    if (target.fd < 0)
         return false;
 
-    bool ok = true;
-    int error = 0;
-    if (!copyBytes(source.fd(), target.fd(), sourceStat.st_size)) {
-        ok = false;
-        error = errno ? errno : EIO;
-    }
+    bool ok = copyBytes(source.fd, target.fd, sourceStat);
+    int error = ok ? 0 : (errno ? errno : EIO);
     if (ok) {
+        if (!copyDosAttrib(source.fd, target.fd, created)) {
+            ok = false;
+            error = errno;
+        }
         struct timespec times[2];
         times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;
+        times[0].tv_nsec = UTIME_OMIT;  // the access time is left alone
         times[1] = options.fatTime ? timespecFromMs(fatRoundedMs(unixMs(sourceStat.st_mtim))) : sourceStat.st_mtim;
-        copyDosAttrib(source.fd(), target.fd());
-        if (::futimens(target.fd(), times) != 0 || ::fchmod(target.fd(), sourceStat.st_mode & 0777) != 0) {
+        if (ok && (::futimens(target.fd, times) != 0 || ::fchmod(target.fd, sourceStat.st_mode & 0777) != 0)) {
             ok = false;
             error = errno;
         }
     }
-    target.close();
-    source.close();
+    if (::close(target.fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    target.fd = -1;
     if (!ok && options.removeFailedTarget)
-        ::unlink(encodeName(toHostPath).constData());
+        ::unlink(targetPath.constData());
     if (!ok)
         errno = error;
     return ok;

@@ -1,0 +1,370 @@
+// Listings, attributes, share modes and the platform copy on real files.
+
+#include "platform/FileSystem.h"
+#include "tests/platform/ForkedProcess.h"
+#include "tests/support/TempPrefix.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <map>
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace vz {
+namespace {
+
+using test::ForkedLock;
+using test::TempDir;
+using test::TempPrefix;
+using test::readFile;
+using test::setMTime;
+using test::writeFile;
+
+QString S(const char* text) { return QString::fromUtf8(text); }
+
+void setDosAttrib(const QString& path, const QByteArray& value)
+{
+    ASSERT_EQ(::setxattr(QFile::encodeName(path).constData(), "user.DOSATTRIB", value.constData(), size_t(value.size()), 0), 0);
+}
+
+QByteArray dosAttrib(const QString& path)
+{
+    char buffer[64];
+    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "user.DOSATTRIB", buffer, sizeof buffer);
+    return n < 0 ? QByteArray() : QByteArray(buffer, n);
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+std::map<QString, DirEntry> listing(const QString& folder)
+{
+    std::map<QString, DirEntry> entries;
+    EXPECT_TRUE(hostfs::listFolder(folder, [&](const DirEntry& e) { return entries.emplace(e.name, e), true; }));
+    return entries;
+}
+
+// `flock` from util-linux, as another program would try it.
+int flockTool(const QString& path, const char* mode)
+{
+    return QProcess::execute(S("flock"), {S("--nonblock"), S(mode), path, S("true")});
+}
+
+TEST(HostFs, ListingReportsEveryEntryWithSizesKindsAndAttributes)
+{
+    TempDir dir;
+    writeFile(dir.file(S("plain.txt")), "12345");
+    writeFile(dir.file(S(".oculto")), "");
+    writeFile(dir.file(S("samba.dat")), "x");
+    writeFile(dir.file(S("sistema.sys")), "x");
+    writeFile(dir.file(S("somente leitura.txt")), "abc");
+    QDir().mkpath(dir.file(S("Pasta")));
+    QDir().mkpath(dir.file(S("elsewhere/inner")));
+    ASSERT_TRUE(QFile::link(dir.file(S("elsewhere")), dir.file(S("ligacao"))));
+    ASSERT_TRUE(QFile::link(dir.file(S("plain.txt")), dir.file(S("link.txt"))));
+    ASSERT_TRUE(QFile::link(dir.file(S("missing")), dir.file(S("quebrada"))));
+    setDosAttrib(dir.file(S("sistema.sys")), "0x4");
+    setDosAttrib(dir.file(S("samba.dat")), QByteArray("0x22\0\3\0binary", 13));  // Samba's blob form
+    setDosAttrib(dir.file(S("Pasta")), "0x2");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.file(S("somente leitura.txt"))).constData(), 0444), 0);
+    // 64-bit sizes: a sparse file of 5 GiB.
+    {
+        HostFile big = HostFile::create(dir.file(S("grande.bin")), ShareMode::None);
+        ASSERT_TRUE(big.isOpen());
+        ASSERT_TRUE(big.truncate(5LL << 30));
+    }
+    setMTime(dir.file(S("plain.txt")), 1700000000123);
+
+    const auto e = listing(dir.path());
+    ASSERT_EQ(e.size(), 13u);
+    EXPECT_TRUE(e.at(S(".")).isFolder);
+    EXPECT_TRUE(e.at(S("..")).isFolder);
+    EXPECT_EQ(e.at(S(".")).attributes, quint32(AttrDirectory));  // "." and ".." are never hidden
+    EXPECT_EQ(e.at(S("..")).attributes, quint32(AttrDirectory));
+
+    EXPECT_EQ(e.at(S("plain.txt")).sizeBytes, 5);
+    EXPECT_EQ(e.at(S("plain.txt")).attributes, quint32(AttrArchive));
+    EXPECT_EQ(e.at(S("plain.txt")).modifiedUnixMs, 1700000000123);
+    EXPECT_EQ(e.at(S("grande.bin")).sizeBytes, 5LL << 30);
+    EXPECT_EQ(e.at(S(".oculto")).attributes, quint32(AttrArchive | AttrHidden));
+    EXPECT_EQ(e.at(S("sistema.sys")).attributes, quint32(AttrSystem));
+    EXPECT_EQ(e.at(S("samba.dat")).attributes, quint32(AttrHidden | AttrArchive));
+    EXPECT_EQ(e.at(S("somente leitura.txt")).attributes, quint32(AttrArchive | AttrReadOnly));
+
+    EXPECT_TRUE(e.at(S("Pasta")).isFolder);
+    EXPECT_EQ(e.at(S("Pasta")).sizeBytes, 0);
+    EXPECT_EQ(e.at(S("Pasta")).attributes, quint32(AttrDirectory | AttrHidden));
+    // A link to a folder is a system folder, so walks do not loop through it.
+    EXPECT_TRUE(e.at(S("ligacao")).isFolder);
+    EXPECT_EQ(e.at(S("ligacao")).attributes, quint32(AttrDirectory | AttrSystem));
+    EXPECT_EQ(e.at(S("elsewhere")).attributes, quint32(AttrDirectory));
+    // A link to a file is that file; a dangling link is listed as a file.
+    EXPECT_EQ(e.at(S("link.txt")).sizeBytes, 5);
+    EXPECT_FALSE(e.at(S("link.txt")).isFolder);
+    EXPECT_FALSE(e.at(S("quebrada")).isFolder);
+
+    // stat() of single paths agrees, links followed.
+    EXPECT_EQ(hostfs::stat(dir.file(S("ligacao")))->attributes, quint32(AttrDirectory | AttrSystem));
+    EXPECT_EQ(hostfs::attributes(dir.file(S("sistema.sys"))), quint32(AttrSystem));
+    EXPECT_EQ(hostfs::attributes(dir.file(S("nada"))), 0u);
+    EXPECT_FALSE(hostfs::stat(dir.file(S("nada"))));
+    EXPECT_TRUE(hostfs::isFolder(dir.file(S("ligacao"))));
+    EXPECT_TRUE(hostfs::isFile(dir.file(S("link.txt"))));
+    EXPECT_FALSE(hostfs::exists(dir.file(S("quebrada"))));
+}
+
+TEST(HostFs, ListingStopsWhenAskedAndReportsMissingFolders)
+{
+    TempDir dir;
+    for (int i = 0; i < 10; ++i)
+        writeFile(dir.file(QString::number(i)), "x");
+    int seen = 0;
+    EXPECT_TRUE(hostfs::listFolder(dir.path(), [&](const DirEntry&) { return ++seen < 3; }));
+    EXPECT_EQ(seen, 3);
+    int error = 0;
+    EXPECT_FALSE(hostfs::listFolder(dir.file(S("nada")), [](const DirEntry&) { return true; }, &error));
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_FALSE(hostfs::listFolder(dir.file(S("0")), [](const DirEntry&) { return true; }, &error));
+    EXPECT_EQ(error, ENOTDIR);
+    EXPECT_EQ(hostfs::errorText(ENOENT), S("No such file or directory"));
+}
+
+TEST(HostFs, SetAttributesWritesModeAndDosAttrib)
+{
+    TempDir dir;
+    const QString file = writeFile(dir.file(S("a.txt")), "x");
+    ASSERT_TRUE(hostfs::setAttributes(file, AttrArchive));
+    EXPECT_TRUE(dosAttrib(file).isEmpty());  // nothing beyond what the mode says: no xattr
+    ASSERT_TRUE(hostfs::setAttributes(file, AttrReadOnly | AttrHidden | AttrArchive));
+    EXPECT_EQ(modeOf(file) & 0222, 0u);
+    EXPECT_EQ(dosAttrib(file), QByteArray("0x23"));
+    EXPECT_EQ(hostfs::attributes(file), quint32(AttrReadOnly | AttrHidden | AttrArchive));
+    // Clearing read-only gives the owner write again, and the xattr follows.
+    ASSERT_TRUE(hostfs::setAttributes(file, AttrArchive));
+    EXPECT_NE(modeOf(file) & 0200, 0u);
+    EXPECT_EQ(dosAttrib(file), QByteArray("0x20"));
+    EXPECT_EQ(hostfs::attributes(file), quint32(AttrArchive));
+    EXPECT_FALSE(hostfs::setAttributes(dir.file(S("nada")), AttrHidden));
+}
+
+TEST(HostFile, NoSharingConflictsWithAnotherProcessHoldingTheFile)
+{
+    TempDir dir;
+    const QString file = writeFile(dir.file(S("VireoAdm.fdb")), "database pages");
+    {
+        // The database engine's way: an exclusive flock held by another process.
+        ForkedLock engine(file, true);
+        ASSERT_TRUE(engine.locked());
+        for (ShareMode mode : {ShareMode::None, ShareMode::DenyWrite}) {
+            HostFile f = HostFile::openRead(file, mode);
+            EXPECT_FALSE(f.isOpen());
+            EXPECT_EQ(f.errorNumber(), SharingViolation);
+        }
+        EXPECT_TRUE(HostFile::openRead(file, ShareMode::All).isOpen());
+        // Creating over it must neither succeed nor empty it.
+        HostFile created = HostFile::create(file, ShareMode::None);
+        EXPECT_FALSE(created.isOpen());
+        EXPECT_EQ(created.errorNumber(), SharingViolation);
+        EXPECT_FALSE(HostFile::openReadWrite(file, ShareMode::DenyWrite).isOpen());
+    }
+    EXPECT_EQ(readFile(file), QByteArray("database pages"));
+    {
+        // A reader that denies writing lets other such readers in, no one exclusive.
+        ForkedLock reader(file, false);
+        ASSERT_TRUE(reader.locked());
+        EXPECT_TRUE(HostFile::openRead(file, ShareMode::DenyWrite).isOpen());
+        EXPECT_EQ(HostFile::openRead(file, ShareMode::None).errorNumber(), SharingViolation);
+    }
+    EXPECT_TRUE(HostFile::openRead(file, ShareMode::None).isOpen());
+}
+
+TEST(HostFile, OurLocksAreSeenByOtherPrograms)
+{
+    TempDir dir;
+    const QString file = writeFile(dir.file(S("x.dat")), "x");
+    {
+        HostFile held = HostFile::openRead(file, ShareMode::None);
+        ASSERT_TRUE(held.isOpen());
+        EXPECT_EQ(flockTool(file, "--shared"), 1);
+        // Within one process a second open is another holder too.
+        EXPECT_EQ(HostFile::openRead(file, ShareMode::DenyWrite).errorNumber(), SharingViolation);
+    }
+    {
+        HostFile shared = HostFile::openRead(file, ShareMode::DenyWrite);
+        ASSERT_TRUE(shared.isOpen());
+        EXPECT_EQ(flockTool(file, "--shared"), 0);
+        EXPECT_EQ(flockTool(file, "--exclusive"), 1);
+    }
+    EXPECT_EQ(flockTool(file, "--exclusive"), 0);
+}
+
+TEST(HostFile, ReadOnlyFilesAreNotReplacedOrRemovedEvenByRoot)
+{
+    TempDir dir;
+    const QString file = writeFile(dir.file(S("ro.txt")), "keep");
+    ASSERT_TRUE(hostfs::setAttributes(file, AttrReadOnly | AttrArchive));
+    HostFile created = HostFile::create(file, ShareMode::None);
+    EXPECT_FALSE(created.isOpen());
+    EXPECT_EQ(created.errorNumber(), EACCES);
+    EXPECT_FALSE(HostFile::openReadWrite(file, ShareMode::All).isOpen());
+    EXPECT_FALSE(hostfs::removeFile(file));
+    EXPECT_EQ(readFile(file), QByteArray("keep"));
+    EXPECT_TRUE(HostFile::openRead(file, ShareMode::None).isOpen());
+
+    ASSERT_TRUE(hostfs::setAttributes(file, AttrArchive));
+    EXPECT_TRUE(hostfs::removeFile(file));
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_FALSE(hostfs::removeFile(file));
+    QDir().mkpath(dir.file(S("pasta")));
+    EXPECT_FALSE(hostfs::removeFile(dir.file(S("pasta"))));
+}
+
+TEST(HostFile, ReadWriteSeekAndTimes)
+{
+    TempDir dir;
+    const QString path = dir.file(S("f.bin"));
+    {
+        HostFile f = HostFile::create(path, ShareMode::None);
+        ASSERT_TRUE(f.isOpen());
+        EXPECT_EQ(f.errorNumber(), 0);
+        ASSERT_TRUE(f.writeAll("abcdef", 6));
+        EXPECT_EQ(f.size(), 6);
+        ASSERT_TRUE(f.seek(1));
+        char buffer[8] = {};
+        EXPECT_EQ(f.read(buffer, 3), 3);
+        EXPECT_EQ(QByteArray(buffer, 3), QByteArray("bcd"));
+        EXPECT_EQ(f.readAt(buffer, 8, 4), 2);
+        EXPECT_EQ(QByteArray(buffer, 2), QByteArray("ef"));
+        EXPECT_TRUE(f.truncate(2));
+        EXPECT_TRUE(f.flush());
+        EXPECT_TRUE(f.setModifiedTime(-86400000LL * 400 + 500));  // before 1970 too
+    }
+    EXPECT_EQ(readFile(path), QByteArray("ab"));
+    EXPECT_EQ(hostfs::stat(path)->modifiedUnixMs, -86400000LL * 400 + 500);
+    // Create replaces an existing file's content.
+    {
+        HostFile f = HostFile::create(path, ShareMode::DenyWrite);
+        ASSERT_TRUE(f.isOpen());
+        ASSERT_TRUE(f.writeAll("z", 1));
+    }
+    EXPECT_EQ(readFile(path), QByteArray("z"));
+    EXPECT_TRUE(hostfs::setModifiedTime(path, 1234567890000));
+    EXPECT_EQ(hostfs::stat(path)->modifiedUnixMs, 1234567890000);
+
+    EXPECT_EQ(HostFile::openRead(dir.file(S("nada")), ShareMode::None).errorNumber(), ENOENT);
+    EXPECT_EQ(HostFile::openRead(dir.path(), ShareMode::None).errorNumber(), EISDIR);
+    EXPECT_EQ(HostFile::create(dir.file(S("nada/x")), ShareMode::None).errorNumber(), ENOENT);
+    HostFile moved = HostFile::openRead(path, ShareMode::None);
+    HostFile target;
+    target = std::move(moved);
+    EXPECT_TRUE(target.isOpen());
+    EXPECT_FALSE(moved.isOpen());  // NOLINT(bugprone-use-after-move)
+}
+
+TEST(HostFs, PlatformCopyKeepsTimeAttributesAndRespectsHolders)
+{
+    TempDir dir;
+    const QString source = writeFile(dir.file(S("VireoAudio.fdb")), QByteArray(300000, 'd'));
+    setDosAttrib(source, "0x24");
+    ASSERT_EQ(::chmod(QFile::encodeName(source).constData(), 0640), 0);
+    setMTime(source, 1700000001777);
+    const QString target = writeFile(dir.file(S("copia/VireoAudio.fdb")), QByteArray(900000, 'o'));
+    setDosAttrib(target, "0x2");
+
+    ASSERT_TRUE(hostfs::copyFile(source, target));
+    EXPECT_EQ(readFile(target), readFile(source));
+    EXPECT_EQ(hostfs::stat(target)->modifiedUnixMs, 1700000001777);  // exact, not rounded
+    EXPECT_EQ(dosAttrib(target), QByteArray("0x24"));
+    EXPECT_EQ(modeOf(target), 0640u);
+
+    // A database held by the engine is not copied, and no target appears.
+    {
+        ForkedLock engine(source, true);
+        ASSERT_TRUE(engine.locked());
+        EXPECT_FALSE(hostfs::copyFile(source, dir.file(S("outra.fdb"))));
+        EXPECT_FALSE(QFileInfo::exists(dir.file(S("outra.fdb"))));
+    }
+    // The same file under another name: refused, nothing emptied.
+    ASSERT_TRUE(QFile::link(dir.path(), dir.file(S("mesma"))));
+    EXPECT_FALSE(hostfs::copyFile(source, dir.file(S("mesma/VireoAudio.fdb"))));
+    EXPECT_EQ(readFile(source).size(), 300000);
+    // A read-only target stays.
+    ASSERT_TRUE(hostfs::setAttributes(target, AttrReadOnly));
+    writeFile(source, "novo");
+    EXPECT_FALSE(hostfs::copyFile(source, target));
+    EXPECT_EQ(readFile(target).size(), 300000);
+    EXPECT_FALSE(hostfs::copyFile(dir.file(S("nada")), dir.file(S("nada2"))));
+    EXPECT_FALSE(hostfs::copyFile(dir.file(S("copia")), dir.file(S("pasta-copiada"))));
+    EXPECT_FALSE(QFileInfo::exists(dir.file(S("pasta-copiada"))));
+}
+
+TEST(HostFs, FoldersRenameAndRemoveTree)
+{
+    TempDir dir;
+    EXPECT_TRUE(hostfs::createFolders(dir.file(S("a/b/c"))));
+    EXPECT_TRUE(hostfs::createFolders(dir.file(S("a/b/c/"))));
+    EXPECT_TRUE(hostfs::isFolder(dir.file(S("a/b/c"))));
+    writeFile(dir.file(S("a/f")), "x");
+    EXPECT_FALSE(hostfs::createFolders(dir.file(S("a/f"))));
+    EXPECT_FALSE(hostfs::createFolders(dir.file(S("a/f/g"))));
+
+    // rename never replaces.
+    writeFile(dir.file(S("a/g")), "y");
+    EXPECT_FALSE(hostfs::rename(dir.file(S("a/f")), dir.file(S("a/g"))));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(readFile(dir.file(S("a/g"))), QByteArray("y"));
+    EXPECT_TRUE(hostfs::rename(dir.file(S("a/f")), dir.file(S("a/h"))));
+    EXPECT_EQ(readFile(dir.file(S("a/h"))), QByteArray("x"));
+
+    // removeTree takes read-only files and locked-down folders, but never
+    // what a link inside points to.
+    const QString outside = writeFile(dir.file(S("fora/precioso.txt")), "keep");
+    ASSERT_TRUE(QFile::link(dir.file(S("fora")), dir.file(S("a/b/ligacao"))));
+    writeFile(dir.file(S("a/b/c/ro.txt")), "r");
+    ASSERT_TRUE(hostfs::setAttributes(dir.file(S("a/b/c/ro.txt")), AttrReadOnly));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.file(S("a/b/c"))).constData(), 0500), 0);
+    EXPECT_TRUE(hostfs::removeTree(dir.file(S("a"))));
+    EXPECT_FALSE(QFileInfo::exists(dir.file(S("a"))));
+    EXPECT_EQ(readFile(outside), QByteArray("keep"));
+    EXPECT_TRUE(hostfs::removeTree(dir.file(S("a"))));  // nothing left to remove
+}
+
+TEST(HostFs, CanonicalPathOfPathsThatDoNotExist)
+{
+    TempDir dir;
+    QDir().mkpath(dir.file(S("real")));
+    ASSERT_TRUE(QFile::link(dir.file(S("real")), dir.file(S("link"))));
+    EXPECT_EQ(hostfs::canonicalPath(dir.file(S("link/../link/novo/x"))), dir.file(S("real/novo/x")));
+    EXPECT_EQ(hostfs::canonicalPath(S("/")), S("/"));
+    EXPECT_TRUE(hostfs::executablePath().endsWith(S("platform_file_system_test")));
+    EXPECT_GT(hostfs::diskSpace(dir.path()).totalBytes, 0);
+    EXPECT_GT(hostfs::diskSpace(dir.path()).freeBytes, 0);
+    EXPECT_EQ(hostfs::decodeName(hostfs::encodeName(S("Canção"))), S("Canção"));
+}
+
+TEST(FileSystem, WindowsPathOperations)
+{
+    TempPrefix prefix;
+    FileSystem fs(prefix.driveMap());
+    EXPECT_TRUE(fs.createFolders(S("C:\\Vireo\\Vireodb\\")));
+    EXPECT_TRUE(fs.writeFile(S("C:\\Vireo\\Vireodb\\VireoAdm.fdb"), "adm"));
+    EXPECT_TRUE(fs.fileExists(S("C:\\VIREO\\vireodb\\vireoadm.fdb")));
+    EXPECT_TRUE(fs.copyFile(S("C:\\Vireo\\Vireodb\\VireoAdm.fdb"), S("C:\\vireo\\Copia.fdb")));
+    EXPECT_EQ(readFile(prefix.drive(S("c")) + S("/Vireo/Copia.fdb")), QByteArray("adm"));
+    QStringList names;
+    EXPECT_TRUE(fs.listFolder(S("C:\\vireo\\"), [&](const DirEntry& e) { return names << e.name, true; }));
+    names.sort();
+    EXPECT_EQ(names, (QStringList{S("."), S(".."), S("Copia.fdb"), S("Vireodb")}));
+    EXPECT_TRUE(fs.deleteFile(S("C:\\Vireo\\copia.FDB")));
+    EXPECT_FALSE(fs.fileExists(S("C:\\Vireo\\Copia.fdb")));
+    EXPECT_FALSE(fs.deleteFile(S("C:\\Vireo\\Vireodb")));
+}
+
+}  // namespace
+}  // namespace vz
