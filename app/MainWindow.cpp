@@ -146,8 +146,24 @@ void MainWindow::btnOcultarExportacaoClick()
 
 void MainWindow::btnFecharExportacaoClick() { close(); }
 
+void MainWindow::EndSession()
+{
+    try {
+        settings_.SaveBackupTimestamps();
+    } catch (const Error& e) {
+        qWarning("%s", qUtf8Printable(e.message()));
+    }
+    endingSession_ = true;
+    close();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (endingSession_) {
+        event->accept();
+        Q_EMIT closed();
+        return;
+    }
     // FormClose: the timestamps reach the settings file, or the window stays.
     bool saved = false;
     HandleEvent([&] {

@@ -92,6 +92,11 @@ public:
     void btnIniciarImportacaoClick();
     void btnOcultarExportacaoClick();  // both "Ocultar" buttons and MenuOcultar_Restaurar
     void btnFecharExportacaoClick();   // both "Fechar" buttons and menuFechar
+    // The system asks the program to end (logout, shutdown, a kill): the
+    // timestamps are saved as at any close and the window closes even when
+    // that fails (the failure goes to the error output, as nobody is there
+    // to answer a box). A run in progress ends the program when it returns.
+    void EndSession();
 
     // --- RunFrame -----------------------------------------------------------
     void ResetSteps() override;
@@ -146,6 +151,7 @@ private:
     RunHooks hooks_;
     bool busy_ = false;
     bool running_ = false;
+    bool endingSession_ = false;
 };
 
 }  // namespace vz

@@ -10,8 +10,10 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/RegionalSettings.h"
+#include "platform/TerminationRequests.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 
 #include <memory>
@@ -59,6 +61,17 @@ int main(int argc, char* argv[])
     dialogs.setParentWindow(&window);
     QObject::connect(&window, &vz::MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // The export and import runs are attached here through window.setRunHooks.
+
+    // A logout, a shutdown or a kill closes the window as its close box does.
+    const int terminationFd = vz::TerminationRequests::install();
+    std::unique_ptr<QSocketNotifier> termination;
+    if (terminationFd >= 0) {
+        termination = std::make_unique<QSocketNotifier>(terminationFd, QSocketNotifier::Read);
+        QObject::connect(termination.get(), &QSocketNotifier::activated, &window, [&window, terminationFd] {
+            vz::TerminationRequests::acknowledge(terminationFd);
+            window.EndSession();
+        });
+    }
     window.showCentred();
     return QApplication::exec();
 }

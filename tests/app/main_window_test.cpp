@@ -4,6 +4,7 @@
 
 #include "app/Pictures.h"
 #include "platform/Errors.h"
+#include "platform/TerminationRequests.h"
 #include "tests/app/WindowFixture.h"
 
 #include <QAction>
@@ -11,12 +12,17 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ostream>
+
+#include <poll.h>
+#include <unistd.h>
 #include <set>
 
 QT_BEGIN_NAMESPACE
@@ -481,6 +487,40 @@ TEST(MainWindowClose, AFailedSaveKeepsTheWindowOpenAndShowsTheError)
     ASSERT_TRUE(QDir().rmdir(f.exeFolderFile(u"VireoReplicador.ini"_qs)));
     EXPECT_TRUE(w.close());
     EXPECT_EQ(closed.count(), 1);
+}
+
+TEST(MainWindowEndSession, ATerminationRequestReachesThePipeInsteadOfEndingTheProcess)
+{
+    const int fd = TerminationRequests::install();
+    ASSERT_GE(fd, 0);
+    pollfd readable{fd, POLLIN, 0};
+    EXPECT_EQ(poll(&readable, 1, 0), 0);
+    ASSERT_EQ(kill(getpid(), SIGTERM), 0);
+    EXPECT_EQ(poll(&readable, 1, 5000), 1);
+    TerminationRequests::acknowledge(fd);
+    EXPECT_EQ(poll(&readable, 1, 0), 0);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        signal(s, SIG_DFL);
+    close(fd);
+}
+
+TEST(MainWindowEndSession, TheWindowClosesAfterSavingAndAlsoWhenSavingFails)
+{
+    for (bool writable : {true, false}) {
+        WindowFixture f;
+        if (writable)
+            ASSERT_TRUE(QDir().mkpath(f.exeFolderFile(QString())));
+        else
+            ASSERT_TRUE(QDir().mkpath(f.exeFolderFile(u"VireoReplicador.ini"_qs)));
+        MainWindow& w = f.build();
+        w.showCentred();
+        QSignalSpy closed(&w, &MainWindow::closed);
+        w.EndSession();
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_EQ(closed.count(), 1);
+        EXPECT_TRUE(f.dialogs.records().empty());
+        EXPECT_EQ(QFileInfo(f.exeFolderFile(u"VireoReplicador.ini"_qs)).isFile(), writable);
+    }
 }
 
 }  // namespace
