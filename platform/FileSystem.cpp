@@ -60,18 +60,37 @@ std::optional<quint32> parseDosAttrib(const char* data, ssize_t length)
     return value;
 }
 
+// The value of user.DOSATTRIB through `get` (getxattr or fgetxattr on one
+// file), of any length; nothing when absent, with errno telling why.
+template <typename Get>
+std::optional<QByteArray> readDosAttribBytes(Get get)
+{
+    char small[256];
+    const ssize_t n = get(small, sizeof small);
+    if (n >= 0)
+        return QByteArray(small, n);
+    if (errno != ERANGE)
+        return std::nullopt;
+    const ssize_t needed = get(nullptr, 0);  // Samba's longer forms
+    QByteArray large(needed > 0 ? needed : 0, Qt::Uninitialized);
+    const ssize_t m = large.isEmpty() ? -1 : get(large.data(), size_t(large.size()));
+    if (m < 0)
+        return std::nullopt;
+    large.truncate(m);
+    return large;
+}
+
 // Reads user.DOSATTRIB; *unsupported is set when the file system has no
 // extended attributes at all.
 std::optional<quint32> readDosAttrib(const char* path, bool* unsupported = nullptr)
 {
-    char buffer[256];
-    const ssize_t n = ::getxattr(path, DosAttribName, buffer, sizeof buffer);
-    if (n < 0) {
-        if (unsupported != nullptr && errno == ENOTSUP)
-            *unsupported = true;
-        return std::nullopt;
-    }
-    return parseDosAttrib(buffer, n);
+    const auto bytes =
+        readDosAttribBytes([path](void* buffer, size_t size) { return ::getxattr(path, DosAttribName, buffer, size); });
+    if (bytes)
+        return parseDosAttrib(bytes->constData(), bytes->size());
+    if (unsupported != nullptr && errno == ENOTSUP)
+        *unsupported = true;
+    return std::nullopt;
 }
 
 quint32 attributesFrom(const struct stat& st, const char* name, std::optional<quint32> dos, bool isLink)
@@ -276,18 +295,10 @@ bool copyBytes(int in, int out, const struct stat& source)
 // from a replaced file. Only a file system without xattrs may refuse.
 bool copyDosAttrib(int from, int to, bool targetIsNew)
 {
-    char small[256];
-    QByteArray large;
-    const char* value = small;
-    ssize_t n = ::fgetxattr(from, DosAttribName, small, sizeof small);
-    if (n < 0 && errno == ERANGE) {  // Samba's longer forms
-        const ssize_t needed = ::fgetxattr(from, DosAttribName, nullptr, 0);
-        large.resize(needed > 0 ? needed : 0);
-        n = needed > 0 ? ::fgetxattr(from, DosAttribName, large.data(), size_t(large.size())) : -1;
-        value = large.constData();
-    }
-    if (n >= 0)
-        return ::fsetxattr(to, DosAttribName, value, static_cast<size_t>(n), 0) == 0 || errno == ENOTSUP;
+    const auto bytes =
+        readDosAttribBytes([from](void* buffer, size_t size) { return ::fgetxattr(from, DosAttribName, buffer, size); });
+    if (bytes)
+        return ::fsetxattr(to, DosAttribName, bytes->constData(), size_t(bytes->size()), 0) == 0 || errno == ENOTSUP;
     if (targetIsNew)
         return true;
     return ::fremovexattr(to, DosAttribName) == 0 || errno == ENODATA || errno == ENOTSUP;

@@ -7,9 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -32,7 +35,7 @@ void setDosAttrib(const QString& path, const QByteArray& value)
 
 QByteArray dosAttrib(const QString& path)
 {
-    char buffer[64];
+    char buffer[1024];
     const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "user.DOSATTRIB", buffer, sizeof buffer);
     return n < 0 ? QByteArray() : QByteArray(buffer, n);
 }
@@ -108,6 +111,11 @@ TEST(HostFs, ListingReportsEveryEntryWithSizesKindsAndAttributes)
     EXPECT_EQ(e.at(S("link.txt")).sizeBytes, 5);
     EXPECT_FALSE(e.at(S("link.txt")).isFolder);
     EXPECT_FALSE(e.at(S("quebrada")).isFolder);
+
+    // A listing may start at a link to a folder.
+    const auto throughLink = listing(dir.file(S("ligacao")));
+    EXPECT_EQ(throughLink.size(), 3u);
+    EXPECT_TRUE(throughLink.at(S("inner")).isFolder);
 
     // stat() of single paths agrees, links followed.
     EXPECT_EQ(hostfs::stat(dir.file(S("ligacao")))->attributes, quint32(AttrDirectory | AttrSystem));
@@ -302,6 +310,88 @@ TEST(HostFs, PlatformCopyKeepsTimeAttributesAndRespectsHolders)
     EXPECT_FALSE(hostfs::copyFile(dir.file(S("nada")), dir.file(S("nada2"))));
     EXPECT_FALSE(hostfs::copyFile(dir.file(S("copia")), dir.file(S("pasta-copiada"))));
     EXPECT_FALSE(QFileInfo::exists(dir.file(S("pasta-copiada"))));
+}
+
+TEST(HostFs, CopiesAcrossVolumesKeepDataHolesAndLongDosAttribs)
+{
+    TempDir dir;
+    QByteArray data(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 7919) >> 3);
+    const QString source = writeFile(dir.file(S("dados.bin")), data);
+    const QByteArray samba = QByteArray("0x26\0", 5) + QByteArray(400, '\x11');  // longer than a short read
+    setDosAttrib(source, samba);
+    QTemporaryDir shm(S("/dev/shm/vz-copy-XXXXXX"));
+    ASSERT_TRUE(shm.isValid());
+    const QString there = shm.path() + S("/dados.bin");
+    ASSERT_TRUE(hostfs::copyFile(source, there));  // tmpfs: no in-kernel range copy across
+    EXPECT_EQ(readFile(there), data);
+    EXPECT_EQ(dosAttrib(there), samba);
+    EXPECT_EQ(hostfs::attributes(there), quint32(AttrHidden | AttrSystem | AttrArchive));
+    ASSERT_TRUE(hostfs::copyFile(there, dir.file(S("volta.bin"))));
+    EXPECT_EQ(readFile(dir.file(S("volta.bin"))), data);
+
+    // A sparse source gives a sparse copy of the same bytes.
+    const QString sparse = dir.file(S("esparso.bin"));
+    {
+        HostFile f = HostFile::create(sparse, ShareMode::None);
+        ASSERT_TRUE(f.isOpen());
+        ASSERT_TRUE(f.writeAll("inicio", 6));
+        ASSERT_TRUE(f.seek(64LL << 20));
+        ASSERT_TRUE(f.writeAll("meio", 4));
+        ASSERT_TRUE(f.truncate(200LL << 20));  // ends in a hole
+    }
+    ASSERT_TRUE(hostfs::copyFile(sparse, dir.file(S("esparso2.bin"))));
+    HostFile copy = HostFile::openRead(dir.file(S("esparso2.bin")), ShareMode::None);
+    EXPECT_EQ(copy.size(), 200LL << 20);
+    char buffer[6];
+    EXPECT_EQ(copy.readAt(buffer, 4, 64LL << 20), 4);
+    EXPECT_EQ(QByteArray(buffer, 4), QByteArray("meio"));
+    EXPECT_EQ(copy.readAt(buffer, 6, 0), 6);
+    EXPECT_EQ(QByteArray(buffer, 6), QByteArray("inicio"));
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(dir.file(S("esparso2.bin"))).constData(), &st), 0);
+    EXPECT_LT(qint64(st.st_blocks) * 512, 1LL << 20);
+}
+
+// Where the file system has no extended attributes only the dot rule
+// applies, and nothing fails for want of them. ramfs, in a private mount
+// namespace of a child process, is such a file system.
+TEST(HostFs, WithoutExtendedAttributesOnlyTheDotRuleApplies)
+{
+    TempDir dir;
+    const QString mounted = dir.file(S("ramfs"));
+    ASSERT_TRUE(QDir().mkpath(mounted));
+    const QString source = writeFile(dir.file(S("sistema.dat")), "s");
+    setDosAttrib(source, "0x4");
+    const int result = [&] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("none", QFile::encodeName(mounted).constData(), "ramfs", 0, nullptr) != 0)
+                ::_exit(77);
+            int failures = 0;
+            writeFile(mounted + S("/.oculto"), "h");
+            writeFile(mounted + S("/plain"), "p");
+            if (!hostfs::setAttributes(mounted + S("/plain"), AttrHidden | AttrSystem))
+                failures |= 1;
+            std::map<QString, quint32> attributes;
+            hostfs::listFolder(mounted, [&](const DirEntry& e) { return attributes[e.name] = e.attributes, true; });
+            if (attributes[S(".oculto")] != quint32(AttrHidden | AttrArchive))
+                failures |= 2;
+            if (attributes[S("plain")] != quint32(AttrArchive))
+                failures |= 4;
+            if (!hostfs::copyFile(source, mounted + S("/copia")) || readFile(mounted + S("/copia")) != "s")
+                failures |= 8;
+            ::_exit(failures);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }();
+    if (result == 77)
+        GTEST_SKIP() << "no private mount namespace here (needs root)";
+    EXPECT_EQ(result, 0);
 }
 
 TEST(HostFs, FoldersRenameAndRemoveTree)
