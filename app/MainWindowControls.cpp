@@ -7,21 +7,16 @@ namespace vz {
 namespace {
 
 template <typename T, typename... Args>
-T* make(QWidget* parent, const char* name, QRect geometry, Args&&... args)
+T* make(QWidget* parent, QAnyStringView name, QRect geometry, Args&&... args)
 {
     T* widget = new T(std::forward<Args>(args)..., parent);
-    widget->setObjectName(QLatin1String(name));
+    widget->setObjectName(name);
     widget->setGeometry(geometry);
     return widget;
 }
 
-ProgressLabel* progressLabel(QWidget* page, const char* name, int top)
-{
-    // As wide as the page: a text never needs the label to grow.
-    return make<ProgressLabel>(page, name, QRect(4, top, 429, 15));
-}
 
-QPushButton* button(QWidget* page, const char* name, QRect geometry, const QString& caption, const QIcon& picture)
+QPushButton* button(QWidget* page, QAnyStringView name, QRect geometry, const QString& caption, const QIcon& picture)
 {
     QPushButton* b = make<QPushButton>(page, name, geometry, picture, caption);
     b->setFont(MainWindowControls::verdana(8));
@@ -33,10 +28,10 @@ QPushButton* button(QWidget* page, const char* name, QRect geometry, const QStri
     return b;
 }
 
-StepList* stepList(QWidget* page, const char* name, const QStringList& steps)
+StepList* stepList(QWidget* page, QAnyStringView name, const QStringList& steps)
 {
     StepList* list = new StepList(steps, page);
-    list->setObjectName(QLatin1String(name));
+    list->setObjectName(name);
     list->setGeometry(4, 88, 429, 89);
     list->setFont(MainWindowControls::verdana(9));
     QPalette black = list->palette();
@@ -44,6 +39,29 @@ StepList* stepList(QWidget* page, const char* name, const QStringList& steps)
     list->setPalette(black);
     return list;
 }
+
+// The lower part both pages share: the progress labels and bar, and the buttons.
+struct RunArea {
+    RunArea(QWidget* page, const char* suffix, const QString& startCaption, const QIcon& startPicture)
+    {
+        const auto name = [suffix](const char* kind) -> QString { return QLatin1String(kind) + QLatin1String(suffix); };
+        // As wide as the page: a text never needs the label to grow.
+        progress = make<ProgressLabel>(page, name("lblProgresso"), QRect(4, 180, 429, 15));
+        destination = make<ProgressLabel>(page, name("lblDestino"), QRect(4, 196, 429, 15));
+        bar = make<ProgressBar>(page, name("pgb"), QRect(4, 212, 429, 16));
+        start = button(page, name("btnIniciar"), QRect(4, 243, 150, 41), startCaption, startPicture);
+        hide = button(page, name("btnOcultar"), QRect(157, 243, 136, 41), QStringLiteral("Ocultar"),
+                      Pictures::hideButton());
+        close = button(page, name("btnFechar"), QRect(296, 243, 136, 41), QStringLiteral("Fechar"),
+                       Pictures::closeButton());
+    }
+    ProgressLabel* progress;
+    ProgressLabel* destination;
+    ProgressBar* bar;
+    QPushButton* start;
+    QPushButton* hide;
+    QPushButton* close;
+};
 
 }  // namespace
 
@@ -89,15 +107,13 @@ MainWindowControls::MainWindowControls(QWidget* window)
                               QStringLiteral("Áudio (Comerciais/Vinhetas/Efeitos/Locuções)"),
                               QStringLiteral("Músicas"), QStringLiteral("Compactando"),
                               QStringLiteral("Transferindo")});
-    lblProgressoExportacao = progressLabel(tabExportar, "lblProgressoExportacao", 180);
-    lblDestinoExportacao = progressLabel(tabExportar, "lblDestinoExportacao", 196);
-    pgbExportacao = make<ProgressBar>(tabExportar, "pgbExportacao", QRect(4, 212, 429, 16));
-    btnIniciarExportacao = button(tabExportar, "btnIniciarExportacao", QRect(4, 243, 150, 41),
-                                  QStringLiteral("Iniciar Exportação"), Pictures::exportButton());
-    btnOcultarExportacao = button(tabExportar, "btnOcultarExportacao", QRect(157, 243, 136, 41),
-                                  QStringLiteral("Ocultar"), Pictures::hideButton());
-    btnFecharExportacao = button(tabExportar, "btnFecharExportacao", QRect(296, 243, 136, 41),
-                                 QStringLiteral("Fechar"), Pictures::closeButton());
+    const RunArea exportArea(tabExportar, "Exportacao", QStringLiteral("Iniciar Exportação"), Pictures::exportButton());
+    lblProgressoExportacao = exportArea.progress;
+    lblDestinoExportacao = exportArea.destination;
+    pgbExportacao = exportArea.bar;
+    btnIniciarExportacao = exportArea.start;
+    btnOcultarExportacao = exportArea.hide;
+    btnFecharExportacao = exportArea.close;
 
     // "Importar": the same layout.
     tabImportar = new QWidget;
@@ -112,15 +128,13 @@ MainWindowControls::MainWindowControls(QWidget* window)
     trvImportacao = stepList(tabImportar, "trvImportacao",
                              {QStringLiteral("Baixando alterações"), QStringLiteral("Descompactando"),
                               QStringLiteral("Aplicando alterações")});
-    lblProgressoImportacao = progressLabel(tabImportar, "lblProgressoImportacao", 180);
-    lblDestinoImportacao = progressLabel(tabImportar, "lblDestinoImportacao", 196);
-    pgbImportacao = make<ProgressBar>(tabImportar, "pgbImportacao", QRect(4, 212, 429, 16));
-    btnIniciarImportacao = button(tabImportar, "btnIniciarImportacao", QRect(4, 243, 150, 41),
-                                  QStringLiteral("Iniciar Importação"), Pictures::importButton());
-    btnOcultarImportacao = button(tabImportar, "btnOcultarImportacao", QRect(157, 243, 136, 41),
-                                  QStringLiteral("Ocultar"), Pictures::hideButton());
-    btnFecharImportacao = button(tabImportar, "btnFecharImportacao", QRect(296, 243, 136, 41),
-                                 QStringLiteral("Fechar"), Pictures::closeButton());
+    const RunArea importArea(tabImportar, "Importacao", QStringLiteral("Iniciar Importação"), Pictures::importButton());
+    lblProgressoImportacao = importArea.progress;
+    lblDestinoImportacao = importArea.destination;
+    pgbImportacao = importArea.bar;
+    btnIniciarImportacao = importArea.start;
+    btnOcultarImportacao = importArea.hide;
+    btnFecharImportacao = importArea.close;
     PageControl1->setCurrentWidget(tabExportar);
 }
 

@@ -6,6 +6,7 @@
 #include "app/MainWindowControls.h"
 #include "app/ProgressMirror.h"
 #include "app/TransferDisplay.h"
+#include "tests/app/PaintCounter.h"
 #include "tests/support/ManualClock.h"
 
 #include <QTest>
@@ -22,17 +23,6 @@ public:
     void ProcessPendingMessages() override { ++calls; }
 };
 
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
-    int count = 0;
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
 
 RegionalSettings commaDecimals()
 {
