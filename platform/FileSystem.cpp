@@ -881,29 +881,29 @@ QString executablePath()
 
 // ---------------------------------------------------------------- FileSystem
 
-bool FileSystem::fileExists(const QString& windowsPath) const
+namespace {
+
+// Runs an operation on the host path of a Windows path; false when the path
+// resolves to nothing.
+template <typename Operation>
+bool onHost(const DriveMap& map, const QString& windowsPath, Operation operation)
 {
-    const auto host = map_.toHost(windowsPath);
-    return host && hostfs::isFile(*host);
+    const auto host = map.toHost(windowsPath);
+    return host && operation(*host);
 }
 
-bool FileSystem::folderExists(const QString& windowsPath) const
-{
-    const auto host = map_.toHost(windowsPath);
-    return host && hostfs::isFolder(*host);
-}
+}  // namespace
+
+bool FileSystem::fileExists(const QString& windowsPath) const { return onHost(map_, windowsPath, hostfs::isFile); }
+
+bool FileSystem::folderExists(const QString& windowsPath) const { return onHost(map_, windowsPath, hostfs::isFolder); }
 
 bool FileSystem::createFolders(const QString& windowsPath) const
 {
-    const auto host = map_.toHost(windowsPath);
-    return host && hostfs::createFolders(*host);
+    return onHost(map_, windowsPath, [](const QString& host) { return hostfs::createFolders(host); });
 }
 
-bool FileSystem::deleteFile(const QString& windowsPath) const
-{
-    const auto host = map_.toHost(windowsPath);
-    return host && hostfs::removeFile(*host);
-}
+bool FileSystem::deleteFile(const QString& windowsPath) const { return onHost(map_, windowsPath, hostfs::removeFile); }
 
 bool FileSystem::copyFile(const QString& fromWindowsPath, const QString& toWindowsPath) const
 {
@@ -914,17 +914,15 @@ bool FileSystem::copyFile(const QString& fromWindowsPath, const QString& toWindo
 
 bool FileSystem::writeFile(const QString& windowsPath, const QByteArray& bytes) const
 {
-    const auto host = map_.toHost(windowsPath);
-    if (!host)
-        return false;
-    HostFile file = HostFile::create(*host, ShareMode::None);
-    return file.isOpen() && file.writeAll(bytes.constData(), bytes.size());
+    return onHost(map_, windowsPath, [&](const QString& host) {
+        HostFile file = HostFile::create(host, ShareMode::None);
+        return file.isOpen() && file.writeAll(bytes.constData(), bytes.size());
+    });
 }
 
 bool FileSystem::listFolder(const QString& windowsFolder, const std::function<bool(const DirEntry&)>& visit) const
 {
-    const auto host = map_.toHost(windowsFolder);
-    return host && hostfs::listFolder(*host, visit);
+    return onHost(map_, windowsFolder, [&](const QString& host) { return hostfs::listFolder(host, visit); });
 }
 
 }  // namespace vz
