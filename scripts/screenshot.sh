@@ -8,8 +8,7 @@
 #   scripts/screenshot.sh [BUILD_FOLDER]    (default: build)
 #
 # Needs Xvfb, trayer, xdotool, xwininfo and ImageMagick's import (installed by
-# scripts/setup.sh); a window manager (twm) is used when installed, so the
-# window shows its title bar.
+# scripts/setup.sh). No window manager runs, so the window has no title bar.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -56,10 +55,6 @@ done
 [ -s "$work/display" ] || { echo "screenshot: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work/display")"
 
-if command -v twm >/dev/null; then
-  twm >/dev/null 2>&1 &
-  pids+=($!)
-fi
 trayer --edge bottom --align right --widthtype pixel --width 120 --height 32 >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
