@@ -20,8 +20,10 @@ using namespace ArchiveMessage;
 
 namespace {
 
-// Input bytes handed to the workers and not yet written: bounds memory.
+// Input bytes handed to the workers and not yet written bound memory; the
+// count of pieces bounds the files held open.
 constexpr qint64 kWindowBytes = 32 << 20;
+constexpr size_t kWindowPieces = 128;
 constexpr int kWaitSliceMs = 100;
 
 struct Slot {
@@ -162,7 +164,8 @@ int ArchiveBuilder::Run()
 
     // Hands out pieces in archive order while the window has room.
     auto dispatch = [&] {
-        while (nextItem < items.size() && (inflight.empty() || windowBytes < kWindowBytes)) {
+        while (nextItem < items.size() &&
+               (inflight.empty() || (windowBytes < kWindowBytes && inflight.size() < kWindowPieces))) {
             const FileItem& item = items[nextItem];
             auto slot = std::make_shared<Slot>();
             slot->item = nextItem;
