@@ -93,11 +93,7 @@ void DatabaseConnection::readDialect()
     client_.isc_database_info(status, &handle_, sizeof items, items, sizeof result, result);
     client_.check(status);
     // A database too old to know its dialect is a dialect 1 database.
-    int databaseDialect = 1;
-    if (result[0] == isc_info_db_sql_dialect) {
-        const short length = static_cast<short>(client_.isc_vax_integer(result + 1, 2));
-        databaseDialect = static_cast<int>(client_.isc_vax_integer(result + 3, length));
-    }
+    const int databaseDialect = static_cast<int>(client_.infoInteger(result, isc_info_db_sql_dialect, 1));
     dialect_ = std::min(RequestedDialect, databaseDialect);
 }
 

@@ -108,6 +108,14 @@ DatabaseError FirebirdClient::errorFrom(const ISC_STATUS* status) const
     return DatabaseError(message, sqlCode, errorCode);
 }
 
+long FirebirdClient::infoInteger(const char* result, char item, long fallback) const
+{
+    if (result[0] != item)
+        return fallback;
+    const short length = static_cast<short>(isc_vax_integer(result + 1, 2));
+    return isc_vax_integer(result + 3, length);
+}
+
 void FirebirdClient::check(const ISC_STATUS* status) const
 {
     if (failed(status))

@@ -40,6 +40,9 @@ public:
     // Throws errorFrom(status) when the vector reports an error.
     void check(const ISC_STATUS* status) const;
     static bool failed(const ISC_STATUS* status) { return status[0] == 1 && status[1] != 0; }
+    // The integer of `item` when it is the first item of an information
+    // call's result (item byte, two-byte length, value); else `fallback`.
+    long infoInteger(const char* result, char item, long fallback) const;
 
     decltype(&::isc_attach_database) isc_attach_database = nullptr;
     decltype(&::isc_detach_database) isc_detach_database = nullptr;

@@ -3,6 +3,7 @@
 #include "platform/Cp1252.h"
 #include "platform/Errors.h"
 
+#include <climits>
 #include <cstring>
 
 namespace vz {
@@ -43,6 +44,15 @@ QString scaledInteger(qint64 value, int scale)
     return negative ? QLatin1Char('-') + digits : digits;
 }
 
+// A column's value, copied out of its buffer (which holds no alignment promise).
+template <typename T>
+T load(const XSQLVAR& v)
+{
+    T value;
+    std::memcpy(&value, v.sqldata, sizeof value);
+    return value;
+}
+
 }  // namespace
 
 SqlStatement::SqlStatement(const FirebirdClient& client, isc_db_handle* database)
@@ -55,6 +65,9 @@ SqlStatement::~SqlStatement() { release(); }
 void SqlStatement::prepare(isc_tr_handle* transaction, const QString& sql, int dialect)
 {
     release();
+    const QByteArray text = EncodeCp1252(sql);
+    if (text.size() > USHRT_MAX)
+        throw Error(QStringLiteral("SQL statement too long"));
     ISC_STATUS_ARRAY status;
     client_.isc_dsql_allocate_statement(status, database_, &handle_);
     if (FirebirdClient::failed(status)) {
@@ -63,7 +76,6 @@ void SqlStatement::prepare(isc_tr_handle* transaction, const QString& sql, int d
     }
     try {
         sqldaStorage_ = allocateSqlda(InitialColumns, output_);
-        const QByteArray text = EncodeCp1252(sql);
         client_.isc_dsql_prepare(status, transaction, &handle_, static_cast<unsigned short>(text.size()),
                                  text.constData(), static_cast<unsigned short>(dialect), output_);
         client_.check(status);
@@ -87,11 +99,7 @@ void SqlStatement::describe()
     ISC_STATUS_ARRAY status;
     client_.isc_dsql_sql_info(status, &handle_, sizeof items, items, sizeof result, result);
     client_.check(status);
-    long type = 0;
-    if (result[0] == isc_info_sql_stmt_type) {
-        const short length = static_cast<short>(client_.isc_vax_integer(result + 1, 2));
-        type = client_.isc_vax_integer(result + 3, length);
-    }
+    const long type = client_.infoInteger(result, isc_info_sql_stmt_type, 0);
     returnsRows_ = type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd;
 
     // One buffer for all columns, each value aligned for its widest type.
@@ -213,11 +221,8 @@ QByteArray SqlStatement::asBytes(int column) const
         return QByteArray();
     const XSQLVAR& v = var(column);
     switch (v.sqltype & ~1) {
-    case SQL_VARYING: {
-        ISC_USHORT length = 0;
-        std::memcpy(&length, v.sqldata, sizeof length);
-        return QByteArray(v.sqldata + sizeof length, length);
-    }
+    case SQL_VARYING:
+        return QByteArray(v.sqldata + sizeof(ISC_USHORT), load<ISC_USHORT>(v));
     case SQL_TEXT: {
         QByteArray bytes(v.sqldata, v.sqllen);
         // Character set OCTETS (1) keeps every byte; other CHAR values lose their padding.
@@ -241,32 +246,17 @@ QString SqlStatement::asString(int column) const
     case SQL_VARYING:
     case SQL_TEXT:
         return DecodeCp1252(asBytes(column));
-    case SQL_SHORT: {
-        ISC_SHORT value;
-        std::memcpy(&value, v.sqldata, sizeof value);
-        return scaledInteger(value, v.sqlscale);
-    }
-    case SQL_LONG: {
-        ISC_LONG value;
-        std::memcpy(&value, v.sqldata, sizeof value);
-        return scaledInteger(value, v.sqlscale);
-    }
-    case SQL_INT64: {
-        ISC_INT64 value;
-        std::memcpy(&value, v.sqldata, sizeof value);
-        return scaledInteger(value, v.sqlscale);
-    }
-    case SQL_FLOAT: {
-        float value;
-        std::memcpy(&value, v.sqldata, sizeof value);
-        return QString::number(value);
-    }
+    case SQL_SHORT:
+        return scaledInteger(load<ISC_SHORT>(v), v.sqlscale);
+    case SQL_LONG:
+        return scaledInteger(load<ISC_LONG>(v), v.sqlscale);
+    case SQL_INT64:
+        return scaledInteger(load<ISC_INT64>(v), v.sqlscale);
+    case SQL_FLOAT:
+        return QString::number(load<float>(v));
     case SQL_DOUBLE:
-    case SQL_D_FLOAT: {
-        double value;
-        std::memcpy(&value, v.sqldata, sizeof value);
-        return QString::number(value, 'g', 15);
-    }
+    case SQL_D_FLOAT:
+        return QString::number(load<double>(v), 'g', 15);
     default:
         throw Error(QStringLiteral("Column %1 cannot be read as text").arg(columnName(column)));
     }

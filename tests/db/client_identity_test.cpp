@@ -68,6 +68,21 @@ protected:
                       QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo.exe"), QStringLiteral("127.0.0.1:1")};
 
     void expectRefused(const QStringList& unsafe);
+
+    // A fresh LoadSettings ends without identity, with the controls disabled
+    // and exactly these error messages.
+    void expectNoIdentity(const FileSystem& where, AutomationDatabases& with, const QStringList& errors)
+    {
+        RecordingHost caseHost(with);
+        Settings caseSettings(where, clock, RegionalSettings::dayMonthYear(),
+                              QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo.exe"), QStringLiteral("h"));
+        caseSettings.LoadSettings(caseHost);
+        EXPECT_TRUE(caseSettings.ClientGuid.isEmpty());
+        EXPECT_TRUE(caseSettings.ArchiveName.isEmpty());
+        EXPECT_TRUE(caseHost.filters.isEmpty());
+        EXPECT_EQ(caseHost.errors, errors);
+        EXPECT_EQ(caseHost.enabled, std::vector<bool>{false});
+    }
 };
 
 TEST_F(ClientIdentityTest, TheIdentifierNamesTheArchiveAndTheDialogFilter)
@@ -112,15 +127,7 @@ TEST_F(ClientIdentityTest, NoIdentifierDisablesTheControlsSilently)
         else
             ASSERT_TRUE(test::CreateAdmDatabase(adm, {}));
         AutomationDatabases localDbs(localFs);
-        RecordingHost localHost(localDbs);
-        Settings localSettings(localFs, clock, RegionalSettings::dayMonthYear(),
-                               QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo.exe"), QStringLiteral("h"));
-        localSettings.LoadSettings(localHost);
-        EXPECT_TRUE(localSettings.ClientGuid.isEmpty());
-        EXPECT_TRUE(localSettings.ArchiveName.isEmpty());
-        EXPECT_TRUE(localHost.filters.isEmpty());
-        EXPECT_EQ(localHost.enabled, std::vector<bool>{false});
-        EXPECT_TRUE(localHost.errors.isEmpty());
+        expectNoIdentity(localFs, localDbs, {});
         EXPECT_FALSE(localDbs.DB_Adm.connected());
     }
 }
@@ -164,15 +171,7 @@ void ClientIdentityTest::expectRefused(const QStringList& unsafe)
             insert.execSql();
             other.Disconnect();
         }
-        RecordingHost caseHost(dbs);
-        Settings caseSettings(fs, clock, RegionalSettings::dayMonthYear(),
-                              QStringLiteral("C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo.exe"), QStringLiteral("h"));
-        caseSettings.LoadSettings(caseHost);
-        EXPECT_TRUE(caseSettings.ClientGuid.isEmpty());
-        EXPECT_TRUE(caseSettings.ArchiveName.isEmpty());
-        EXPECT_TRUE(caseHost.filters.isEmpty());
-        EXPECT_EQ(caseHost.errors, QStringList{QStringLiteral("Identificador do cliente inválido: ") + guid});
-        EXPECT_EQ(caseHost.enabled, std::vector<bool>{false});
+        expectNoIdentity(fs, dbs, {QStringLiteral("Identificador do cliente inválido: ") + guid});
     }
 }
 

@@ -130,8 +130,10 @@ protected:
 
         // The server runs as "firebird": it needs its way into the folder and the file.
         ASSERT_TRUE(test::CreateAdmDatabase(adm(), {{2, QStringLiteral("{SERVER-2}")}, {1, QStringLiteral("{SERVER-1}")}}));
+        ASSERT_TRUE(test::CreateAudioDatabase(audio(), {QStringLiteral("D:\\Musicas\\Rock\\")}));
         ASSERT_EQ(chmod(QFile::encodeName(folder.path()).constData(), 0755), 0);
-        ASSERT_EQ(chown(QFile::encodeName(adm()).constData(), firebird->pw_uid, firebird->pw_gid), 0);
+        for (const QString& file : {adm(), audio()})
+            ASSERT_EQ(chown(QFile::encodeName(file).constData(), firebird->pw_uid, firebird->pw_gid), 0);
 
         startedServer_ = runInitScript(QStringLiteral("status")) != 0;
         if (startedServer_) {
@@ -171,11 +173,13 @@ protected:
     }
 
     QString adm() const { return folder.path() + QStringLiteral("/VireoAdm.fdb"); }
-    // The same file as the program names it: Z: is the host root.
-    QString admWindows() const
+    QString audio() const { return folder.path() + QStringLiteral("/VireoAudio.fdb"); }
+    // A file as the program names it: Z: is the host root.
+    static QString windows(const QString& hostPath)
     {
-        return QStringLiteral("Z:") + QString(adm()).replace(QLatin1Char('/'), QLatin1Char('\\'));
+        return QStringLiteral("Z:") + QString(hostPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
     }
+    QString admWindows() const { return windows(adm()); }
 
     // How the connection reached the file: "TCPv4"/"TCPv6" through the
     // server, empty in-process.
@@ -231,6 +235,40 @@ TEST_F(ServerHeldDatabaseTest, AHeldFileIsReadThroughTheServerWithTheProgramsPas
     }
     EXPECT_TRUE(inProcess);
     EXPECT_EQ(dbs.ReadClientGuid(), QStringLiteral("{SERVER-1}"));
+}
+
+TEST_F(ServerHeldDatabaseTest, ALostServerConnectionStillEndsTheTransaction)
+{
+    if (!startedServer_)
+        GTEST_SKIP() << "NOTICE: the Firebird server was already running; it is not stopped to test a lost connection";
+    const FileSystem fs(DriveMap::rootOnly());
+    AutomationDatabases dbs(fs);
+    dbs.setFileNames(windows(audio()), admWindows());
+    QStringList folders;
+    {
+        ServerAttachment held(dbs.client, audio(), ProgramPassword);
+        dbs.ConnectVireo();
+        dbs.ForEachMusicFolder([&](const QString& path) { folders.append(path); });
+        EXPECT_EQ(folders, QStringList{QStringLiteral("D:\\Musicas\\Rock\\")});
+        ASSERT_TRUE(dbs.Trans_Vireo.active());
+        ASSERT_EQ(runInitScript(QStringLiteral("stop")), 0);
+        startedServer_ = false;
+    }
+    // Neither commit nor rollback can reach the server; the transaction ends
+    // all the same and the detach is still tried.
+    try {
+        dbs.DisconnectVireo();
+    } catch (const DatabaseError& e) {
+        ADD_FAILURE() << "detaching a lost connection failed: " << e.message().toStdString();
+    }
+    EXPECT_FALSE(dbs.Trans_Vireo.active());
+    EXPECT_EQ(dbs.Trans_Vireo.commitCount(), 0);
+    EXPECT_FALSE(dbs.QryBusca.active());
+    // A lost connection does not count as attached: the next run attaches anew.
+    EXPECT_FALSE(dbs.DB_Vireo.connected());
+    dbs.ConnectVireo();
+    EXPECT_EQ(dbs.DB_Vireo.attachCount(), 2);
+    dbs.DisconnectVireo();
 }
 
 }  // namespace
