@@ -4,6 +4,8 @@
 //   vz-archive extract ARCHIVE_PATH DEST_FOLDER
 //   vz-archive list ARCHIVE_PATH
 //   vz-archive test ARCHIVE_PATH
+//   --prefix DIR: the drives of that Wine-style prefix (else the one around
+//   this program, else Z: for the host root)
 //
 // Paths are host paths (or Windows paths of the drive map); the component's
 // messages go to standard error; existing files are overwritten. The exit
@@ -29,7 +31,8 @@ const char* kUsage =
     "usage: vz-archive add SOURCE_FOLDER ARCHIVE_PATH [--volume-kb N] [--level N] [--threads N]\n"
     "       vz-archive extract ARCHIVE_PATH DEST_FOLDER [--threads N]\n"
     "       vz-archive list ARCHIVE_PATH\n"
-    "       vz-archive test ARCHIVE_PATH\n";
+    "       vz-archive test ARCHIVE_PATH\n"
+    "       (any command) --prefix WINE_PREFIX: use the drives of that prefix\n";
 
 bool isWindowsPath(const QString& path)
 {
@@ -91,6 +94,7 @@ int main(int argc, char** argv)
     qint64 volumeBytes = 0;
     int level = 9;
     int threads = 0;
+    QString prefix;
     QStringList positional;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args.at(i);
@@ -103,6 +107,8 @@ int main(int argc, char** argv)
             level = args.at(++i).toInt(&ok);
         else if (a == QLatin1String("--threads") && i + 1 < args.size())
             threads = args.at(++i).toInt(&ok);
+        else if (a == QLatin1String("--prefix") && i + 1 < args.size())
+            prefix = args.at(++i);
         else if (a.startsWith(QLatin1String("--")))
             ok = false;
         else
@@ -121,7 +127,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const FileSystem fs(DriveMap::forExecutable(hostfs::executablePath()));
+    const FileSystem fs(prefix.isEmpty() ? DriveMap::forExecutable(hostfs::executablePath())
+                                         : DriveMap::fromPrefix(QFileInfo(prefix).absoluteFilePath()));
     ConsoleDialogs dialogs;
     NoEventPump pump;
     ArchiveComponent archive(fs, dialogs, pump, QStringLiteral("Vireo Zuvavivevo"));
