@@ -19,13 +19,18 @@ ScriptedServer::ScriptedServer() {
     acceptor_ = std::thread([this] {
         for (;;) {
             Socket client = listener_.Accept();
-            if (stopping_ || !client.IsOpen()) return;
+            if (stopping_) return;
+            if (!client.IsOpen()) continue;  // a connection aborted before it was taken
             std::lock_guard lock(mutex_);
             const size_t index = size_t(accepted_++);
             std::vector<ServerAction> script = index < scripts_.size() ? scripts_[index] : std::vector<ServerAction>{Close()};
             sockets_.push_back(std::move(client));
             Socket& socket = sockets_.back();
-            threads_.emplace_back([this, &socket, script] { Serve(socket, script); });
+            threads_.emplace_back([this, &socket, script] {
+                Serve(socket, script);
+                // However the script ended, the client sees the end of the stream.
+                socket.Abort();
+            });
         }
     });
 }
@@ -34,8 +39,11 @@ ScriptedServer::~ScriptedServer() {
     stopping_ = true;
     listener_.Abort();
     acceptor_.join();
-    std::lock_guard lock(mutex_);
-    for (Socket& s : sockets_) s.Abort();
+    {
+        std::lock_guard lock(mutex_);
+        for (Socket& s : sockets_) s.Abort();
+    }
+    // Joined without the lock: a connection may still be recording a request.
     for (std::thread& t : threads_) t.join();
 }
 
