@@ -354,82 +354,48 @@ qint64 HttpClient::TakeBuffered(char* into, qint64 maxBytes) {
 void HttpClient::ReadBody(QByteArray& out, int limitMs) {
     const qint64 length = headers_.ContentLength();
     if (length >= 1) {
-        ReadCounted(length, out, limitMs);
+        ReadTransfer(length, out, limitMs);
     } else if (headers_.Value("Transfer-Encoding").contains("chunked")) {
         QByteArray line;
         for (;;) {
             if (!ReadLine(line, limitMs)) return;
             const qint64 size = parseChunkSize(line);
             if (size == 0) break;
-            ReadCounted(size, out, limitMs);
+            ReadTransfer(size, out, limitMs);
             if (!ReadLine(line, limitMs)) return;  // the line end after the chunk
         }
         ReadLine(line, limitMs);  // after the last chunk
     } else if (length < 0) {
-        ReadUntilClose(out, limitMs);
+        ReadTransfer(-1, out, limitMs);
     }
 }
 
-// One transfer of exactly `count` bytes, or fewer when the peer closes first.
-void HttpClient::ReadCounted(qint64 count, QByteArray& out, int limitMs) {
-    Transfer(WorkModeRead, count, [&] {
+// One transfer: exactly `count` bytes, or (count < 0) all until the peer
+// closes; fewer when the peer closes first. Blocks are received straight
+// into the caller's buffer.
+void HttpClient::ReadTransfer(qint64 count, QByteArray& out, int limitMs) {
+    const bool untilClose = count < 0;
+    Transfer(WorkModeRead, untilClose ? 0 : count, [&] {
         const qint64 start = out.size();
         qint64 got = 0;
-        const auto grow = [&](qint64 upTo) {
-            if (out.size() < start + upTo) out.resize(start + upTo);
-        };
-        if (count <= TrustedGrowthBytes) grow(count);
+        const bool grownOnce = !untilClose && count <= TrustedGrowthBytes;
+        if (grownOnce) out.resize(start + count);
         try {
             // First what arrived together with the headers.
-            grow(std::min(count, Buffered()));
-            got = TakeBuffered(out.data() + start, count);
+            const qint64 buffered = untilClose ? Buffered() : std::min(count, Buffered());
+            if (!grownOnce) out.resize(start + buffered);
+            got = TakeBuffered(out.data() + start, buffered);
             if (got > 0) DoWork(WorkModeRead, got);
             bool closed = false;
-            while (got < count && !closed) {
-                const qint64 block = std::min<qint64>(BlockSizeBytes, count - got);
-                if (count > TrustedGrowthBytes) {
+            while (!closed && (untilClose || got < count)) {
+                const qint64 block = untilClose ? BlockSizeBytes : std::min<qint64>(BlockSizeBytes, count - got);
+                if (!grownOnce) {
                     ensureCapacity(out, start + got + block);
-                    grow(got + block);
+                    out.resize(start + got + block);
                 }
                 qint64 blockGot = 0;
                 while (blockGot < block) {
                     const qint64 n = ReceiveSome(out.data() + start + got + blockGot, block - blockGot, limitMs);
-                    if (n == 0) {
-                        closed = true;
-                        break;
-                    }
-                    blockGot += n;
-                }
-                got += blockGot;
-                if (blockGot > 0) DoWork(WorkModeRead, blockGot);
-            }
-        } catch (...) {
-            out.resize(start + got);
-            throw;
-        }
-        out.resize(start + got);
-    });
-}
-
-void HttpClient::ReadUntilClose(QByteArray& out, int limitMs) {
-    Transfer(WorkModeRead, 0, [&] {
-        const qint64 start = out.size();
-        qint64 got = 0;
-        try {
-            const qint64 buffered = Buffered();
-            if (buffered > 0) {
-                out.resize(start + buffered);
-                got = TakeBuffered(out.data() + start, buffered);
-                DoWork(WorkModeRead, got);
-            }
-            bool closed = false;
-            while (!closed) {
-                ensureCapacity(out, start + got + BlockSizeBytes);
-                out.resize(start + got + BlockSizeBytes);
-                qint64 blockGot = 0;
-                while (blockGot < BlockSizeBytes) {
-                    const qint64 n =
-                        ReceiveSome(out.data() + start + got + blockGot, BlockSizeBytes - blockGot, limitMs);
                     if (n == 0) {
                         closed = true;
                         break;

@@ -76,8 +76,7 @@ private:
     bool ReadLine(QByteArray& line, int limitMs);
     qint64 Buffered() const { return input_.size() - inputPos_; }
     void ReadBody(QByteArray& out, int limitMs);
-    void ReadCounted(qint64 count, QByteArray& out, int limitMs);
-    void ReadUntilClose(QByteArray& out, int limitMs);
+    void ReadTransfer(qint64 count, QByteArray& out, int limitMs);
     qint64 TakeBuffered(char* into, qint64 maxBytes);
 
     void BeginWork(int mode, qint64 countMax);
