@@ -70,8 +70,9 @@ TEST(ArchiveComponent, RoundTripThroughManyFullVolumes)
         if (i + 1 < names.size()) {
             // Full, unless the next volume begins with a header that did not fit.
             const QByteArray next = readFile(b.c(names[i + 1])).left(4);
-            if (info.size() != kVolume)
+            if (info.size() != kVolume) {
                 EXPECT_TRUE(next == "PK\x03\x04" || next == "PK\x01\x02" || next == "PK\x05\x06") << names[i].toStdString();
+            }
             EXPECT_LE(info.size(), kVolume);
         }
         const qint64 ms = info.lastModified().toMSecsSinceEpoch();
