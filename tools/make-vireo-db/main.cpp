@@ -56,9 +56,16 @@ int main(int argc, char* argv[])
                 throw vz::Error(QStringLiteral("missing value after ") + option);
             return args.at(i);
         };
+        auto number = [&]() -> int {
+            bool ok = false;
+            const int n = value().toInt(&ok);
+            if (!ok)
+                throw vz::Error(QStringLiteral("not a number after ") + option);
+            return n;
+        };
         try {
             if (option == QLatin1String("--dialect")) {
-                dialect = value().toInt();
+                dialect = number();
                 if (dialect != 1 && dialect != 3)
                     return usage();
             } else if (option == QLatin1String("--replace")) {
@@ -66,22 +73,15 @@ int main(int argc, char* argv[])
             } else if (option == QLatin1String("--sql")) {
                 extra.append(value());
             } else if (adm && option == QLatin1String("--config")) {
-                bool ok = false;
-                const int code = value().toInt(&ok);
-                if (!ok)
-                    return usage();
+                const int code = number();
                 rows.append(QStringLiteral("INSERT INTO TB_CONFIGURACAO (CFG_CODIGO, CFG_EMISSORA, CFG_GUID, "
                                            "CFG_DATA_INSTALACAO) VALUES (%1, 'Rádio Vireo', %2, 'NOW')")
                                 .arg(code)
                                 .arg(vz::VireoDatabaseMaker::literal(value())));
             } else if (adm && option == QLatin1String("--config-null")) {
-                bool ok = false;
-                const int code = value().toInt(&ok);
-                if (!ok)
-                    return usage();
                 rows.append(QStringLiteral("INSERT INTO TB_CONFIGURACAO (CFG_CODIGO, CFG_EMISSORA) VALUES (%1, "
                                            "'Rádio Vireo')")
-                                .arg(code));
+                                .arg(number()));
             } else if (!adm && option == QLatin1String("--folder")) {
                 rows.append(QStringLiteral("INSERT INTO Tb_Pastas (Pas_Codigo, Pas_Descricao, Pas_Path) VALUES "
                                            "(%1, 'Pasta %1', %2)")
