@@ -1,7 +1,8 @@
 // Times the upload and download of a 100 MB archive through the reference
 // replication service on 127.0.0.1: the program's client against curl
-// ("curl -F arquivo=@FILE URL" and "curl -o FILE URL"), best of several
-// rounds each, and prints the throughput ratios and our peak memory.
+// ("curl -F arquivo=@FILE URL" and "curl -o FILE URL") in alternating
+// rounds, and prints the throughput ratios (best and median round), our
+// peak memory while uploading, and whether the download buffer grew once.
 //   bench_web [sizeMB] [rounds]
 
 #include "platform/Clock.h"
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <vector>
 
 using namespace vz;
 
@@ -120,37 +122,39 @@ int main(int argc, char** argv) {
     ours.Upload(QStringLiteral("C:\\archive.zip"), archive);
     const double uploadPeak = peakMiB();
 
-    double oursUp = 1e9, curlUp = 1e9, oursDown = 1e9, curlDown = 1e9;
+    std::vector<double> oursUp, curlUp, oursDown, curlDown, oursGetOnly;
     size_t growths = 0;
     const auto oursUpload = [&] {
-        oursUp = std::min(oursUp, seconds([&] {
+        oursUp.push_back(seconds([&] {
             if (!ReplicationService::UploadAccepted(ours.Upload(QStringLiteral("C:\\archive.zip"), archive))) std::exit(1);
         }));
     };
     const auto curlUploadRun = [&] {
-        curlUp = std::min(curlUp, seconds([&] {
+        curlUp.push_back(seconds([&] {
             runCurl({QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-F"), QStringLiteral("arquivo=@") + archive, curlUpload});
         }));
     };
     const auto oursDownload = [&] {
-        oursDown = std::min(oursDown, seconds([&] {
-            // As the import does: the body into memory, then into the file.
-            QByteArray buffer;
-            watched = &buffer;
-            bufferAddresses.clear();
-            ours.Download(buffer);
-            watched = nullptr;
-            growths = bufferAddresses.size();
-            client.Disconnect();
-            QFile file(downloaded);
-            if (buffer.size() != sizeBytes || !file.open(QIODevice::WriteOnly) || file.write(buffer) != sizeBytes) std::exit(1);
-        }));
+        // As the import does: the body into memory, then into the file.
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray buffer;
+        watched = &buffer;
+        bufferAddresses.clear();
+        ours.Download(buffer);
+        watched = nullptr;
+        growths = bufferAddresses.size();
+        client.Disconnect();
+        oursGetOnly.push_back(double(timer.nsecsElapsed()) / 1e9);
+        QFile file(downloaded);
+        if (buffer.size() != sizeBytes || !file.open(QIODevice::WriteOnly) || file.write(buffer) != sizeBytes) std::exit(1);
+        file.close();
+        oursDown.push_back(double(timer.nsecsElapsed()) / 1e9);
     };
     const auto curlDownloadRun = [&] {
-        curlDown = std::min(curlDown, seconds([&] { runCurl({QStringLiteral("-o"), downloaded, curlDownload}); }));
+        curlDown.push_back(seconds([&] { runCurl({QStringLiteral("-o"), downloaded, curlDownload}); }));
     };
-    // Alternating who goes first evens out the disk's write-back and the
-    // other work on the machine.
+    // Alternating who goes first evens out the other work on the machine.
     for (int round = 0; round < rounds; ++round) {
         if (round % 2 == 0) {
             oursUpload();
@@ -168,12 +172,23 @@ int main(int argc, char** argv) {
     service.waitForFinished(30000);
 
     const double mb = double(sizeBytes) / 1e6;
-    std::printf("web transfer of %.0f MB on 127.0.0.1, best of %d rounds, files %s\n", mb, rounds,
+    std::printf("web transfer of %.0f MB on 127.0.0.1, %d rounds, files %s\n", mb, rounds,
                 inMemory ? "in memory (/dev/shm)" : "on disk");
-    std::printf("  upload:   ours %.3f s (%.0f MB/s)  curl %.3f s (%.0f MB/s)  ratio ours/curl %.2f\n", oursUp, mb / oursUp,
-                curlUp, mb / curlUp, curlUp / oursUp);
-    std::printf("  download: ours %.3f s (%.0f MB/s)  curl %.3f s (%.0f MB/s)  ratio ours/curl %.2f\n", oursDown,
-                mb / oursDown, curlDown, mb / curlDown, curlDown / oursDown);
+    const auto report = [mb](const char* what, std::vector<double> oursTimes, std::vector<double> curlTimes) {
+        std::sort(oursTimes.begin(), oursTimes.end());
+        std::sort(curlTimes.begin(), curlTimes.end());
+        const double oursBest = oursTimes.front(), curlBest = curlTimes.front();
+        const double oursMedian = oursTimes[oursTimes.size() / 2], curlMedian = curlTimes[curlTimes.size() / 2];
+        std::printf("  %s best: ours %.3f s (%.0f MB/s)  curl %.3f s (%.0f MB/s)  ratio ours/curl %.2f\n", what, oursBest,
+                    mb / oursBest, curlBest, mb / curlBest, curlBest / oursBest);
+        std::printf("  %s median: ours %.3f s  curl %.3f s  ratio ours/curl %.2f\n", what, oursMedian, curlMedian,
+                    curlMedian / oursMedian);
+    };
+    report("upload  ", oursUp, curlUp);
+    report("download", oursDown, curlDown);
+    std::sort(oursGetOnly.begin(), oursGetOnly.end());
+    std::printf("  download into memory only (the client's part, without the import's file write): best %.3f s (%.0f MB/s)\n",
+                oursGetOnly.front(), mb / oursGetOnly.front());
     std::printf("  upload peak memory: %.1f MiB for a %.0f MB file, %.1f MiB for a %.0f MB file\n", uploadPeak, mb,
                 smallPeak, mb / 10);
     std::printf("  download buffer: %zu address(es) over the transfer (1 = grown once to the announced length)\n", growths);
