@@ -4,6 +4,7 @@
 #include "platform/WindowsPath.h"
 #include "staging/DestinationFolder.h"
 
+#include <functional>
 #include <system_error>
 #include <vector>
 
@@ -28,6 +29,40 @@ bool isMissingFolderError(int errorNumber)
 {
     return errorNumber == static_cast<int>(std::errc::no_such_file_or_directory) ||
            errorNumber == static_cast<int>(std::errc::not_a_directory);
+}
+
+struct Listing {
+    bool complete = false;  // every entry was visited
+    bool missing = false;   // the folder is not there: nothing was listed
+};
+
+// Lists a folder in the order the file system gives, calling visit for every
+// entry but "." and "..", and pumping the window after every listed entry.
+// An error raised by either stops the listing, which is then incomplete.
+Listing walkEntries(const QString& hostFolder, EventPump& pump, const std::function<void(const DirEntry&)>& visit)
+{
+    bool interrupted = false;
+    bool listedAny = false;
+    int error = 0;
+    const bool listed = hostfs::listFolder(
+        hostFolder,
+        [&](const DirEntry& entry) {
+            listedAny = true;
+            try {
+                if (!isDotOrDotDot(entry.name))
+                    visit(entry);
+                pump.ProcessPendingMessages();
+                return true;
+            } catch (...) {
+                interrupted = true;
+                return false;
+            }
+        },
+        &error);
+    Listing listing;
+    listing.complete = listed && !interrupted;
+    listing.missing = !listed && !interrupted && !listedAny && isMissingFolderError(error);
+    return listing;
 }
 
 QString hostChild(const QString& hostFolder, const QString& name)
@@ -105,22 +140,12 @@ double CopyEngine::folderSize(const std::optional<QString>& host, bool recursive
     // The subfolders are collected by the same listing that measures: each
     // folder is listed once, and only this level's names are held.
     std::vector<QString> subfolders;
-    bool interrupted = false;
-    const bool listed = hostfs::listFolder(*host, [&](const DirEntry& entry) {
-        try {
-            if (!isDotOrDotDot(entry.name)) {
-                totalMB += static_cast<double>(entry.sizeBytes) / BytesPerMB;
-                if (recursive && isEnterable(entry))
-                    subfolders.push_back(entry.name);
-            }
-            frame_.ProcessPendingMessages();
-            return true;
-        } catch (...) {
-            interrupted = true;
-            return false;
-        }
+    const Listing listing = walkEntries(*host, frame_, [&](const DirEntry& entry) {
+        totalMB += static_cast<double>(entry.sizeBytes) / BytesPerMB;
+        if (recursive && isEnterable(entry))
+            subfolders.push_back(entry.name);
     });
-    if (interrupted || !listed)
+    if (!listing.complete)
         return totalMB;
     try {
         for (const QString& name : subfolders) {
@@ -171,45 +196,29 @@ bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>&
     // FAT form.
     const bool platformCopy = destination.contains(QLatin1String("Vireodb"));
     std::vector<QString> subfolders;
-    bool interrupted = false;
-    bool listedAny = false;
-    int listingError = 0;
-    const bool listed = hostfs::listFolder(
-        *sourceHost,
-        [&](const DirEntry& entry) {
-            listedAny = true;
-            try {
-                if (!isDotOrDotDot(entry.name)) {
-                    // Every entry counts, copied or not; folders add 0.
-                    CopiedMB += static_cast<double>(entry.sizeBytes) / BytesPerMB;
-                    progress_.show(CopiedMB, TotalMB, destination, entry.name);
-                    // A folder's time is EarliestTimestamp: it is never newer, except
-                    // against a threshold below that, where copying it as a file
-                    // could only fail; it is not attempted.
-                    if (!entry.isFolder && FatModifiedTime(entry.modifiedUnixMs) > call.threshold) {
-                        if (const auto to = target.child(entry.name)) {
-                            // The outcome is ignored: a file that cannot be copied is skipped.
-                            const QString from = hostChild(*sourceHost, entry.name);
-                            if (platformCopy)
-                                hostfs::copyFile(from, *to);
-                            else
-                                CopyHostFileKeepingDate(from, *to);
-                        }
-                    }
-                    if (call.recursive && isEnterable(entry))
-                        subfolders.push_back(entry.name);
-                }
-                frame_.ProcessPendingMessages();
-                return true;
-            } catch (...) {
-                interrupted = true;
-                return false;
+    const Listing listing = walkEntries(*sourceHost, frame_, [&](const DirEntry& entry) {
+        // Every entry counts, copied or not; folders add 0.
+        CopiedMB += static_cast<double>(entry.sizeBytes) / BytesPerMB;
+        progress_.show(CopiedMB, TotalMB, destination, entry.name);
+        // A folder's time is EarliestTimestamp: it is never newer, except
+        // against a threshold below that, where copying it as a file could
+        // only fail; it is not attempted.
+        if (!entry.isFolder && FatModifiedTime(entry.modifiedUnixMs) > call.threshold) {
+            if (const auto to = target.child(entry.name)) {
+                // The outcome is ignored: a file that cannot be copied is skipped.
+                const QString from = hostChild(*sourceHost, entry.name);
+                if (platformCopy)
+                    hostfs::copyFile(from, *to);
+                else
+                    CopyHostFileKeepingDate(from, *to);
             }
-        },
-        &listingError);
-    if (interrupted)
-        return false;
-    if (!listed && !(isMissingFolderError(listingError) && !listedAny))
+        }
+        if (call.recursive && isEnterable(entry))
+            subfolders.push_back(entry.name);
+    });
+    if (listing.missing)
+        return true;
+    if (!listing.complete)
         return false;
 
     for (const QString& name : subfolders) {

@@ -269,8 +269,8 @@ TEST_F(CopyEngineTest, FilesHeldByAnotherProcessAreSkipped)
     const QString held = put(QStringLiteral("D:\\Src\\preso.txt"), "held", NewMs);
     put(QStringLiteral("D:\\Db\\livre.fdb"), "free", NewMs);
     const QString heldDb = put(QStringLiteral("D:\\Db\\preso.fdb"), "held", NewMs);
-    test::LockHolder holder(held);
-    test::LockHolder dbHolder(heldDb);
+    test::ForkedLock holder(held, true);
+    test::ForkedLock dbHolder(heldDb, true);
     ASSERT_TRUE(holder.locked() && dbHolder.locked());
 
     EXPECT_TRUE(stage(QStringLiteral("D:\\Src\\"), QStringLiteral("D:\\Stage\\"), Threshold, true));
@@ -289,18 +289,18 @@ TEST_F(CopyEngineTest, AnUnreadableFolderEndsOnlyItsOwnCall)
     put(QStringLiteral("D:\\Src\\C\\c.txt"), "c", NewMs);
     put(QStringLiteral("D:\\Src\\top.txt"), "t", NewMs);
     put(QStringLiteral("D:\\Fechada\\f.txt"), "f", NewMs);
-    test::OpenToEveryone(prefix.path(), 0755);
-    test::OpenToEveryone(prefix.drive(QStringLiteral("d")));
-    test::OpenToEveryone(host(QStringLiteral("D:\\Src\\B")), 0);
-    test::OpenToEveryone(host(QStringLiteral("D:\\Fechada")), 0);
+    test::SetFolderMode(prefix.path(), 0755);
+    test::SetFolderMode(prefix.drive(QStringLiteral("d")));
+    test::SetFolderMode(host(QStringLiteral("D:\\Src\\B")), 0);
+    test::SetFolderMode(host(QStringLiteral("D:\\Fechada")), 0);
 
-    const int outcome = test::RunWithPermissionsEnforced([this] {
+    const int outcome = test::runUnprivileged([this] {
         const bool tree = stage(QStringLiteral("D:\\Src\\"), QStringLiteral("D:\\Stage\\Src\\"), Threshold, true);
         const bool closed = stage(QStringLiteral("D:\\Fechada\\"), QStringLiteral("D:\\Stage\\Fechada\\"), Threshold, true);
         return (tree ? 1 : 0) | (closed ? 2 : 0) | (engine.TotalMB == 0.0 ? 4 : 0);
     });
-    test::OpenToEveryone(host(QStringLiteral("D:\\Src\\B")), 0755);
-    test::OpenToEveryone(host(QStringLiteral("D:\\Fechada")), 0755);
+    test::SetFolderMode(host(QStringLiteral("D:\\Src\\B")), 0755);
+    test::SetFolderMode(host(QStringLiteral("D:\\Fechada")), 0755);
 
     // The tree's call is true, the closed folder's false, and it measured nothing.
     EXPECT_EQ(outcome, 1 | 4);

@@ -67,11 +67,11 @@ TEST_F(ExportSourcesTest, DataAndAudioCategoriesStageTheirFoldersOfTheInstallati
 TEST_F(ExportSourcesTest, AnInterruptedWalkOfASystemFolderRaisesTheCopyError)
 {
     put(SystemFolder + QStringLiteral("Plugins\\p.dll"), "dll", NewMs);
-    test::OpenToEveryone(prefix.path(), 0755);
-    test::OpenToEveryone(prefix.drive(QStringLiteral("c")));
-    test::OpenToEveryone(host(SystemFolder + QStringLiteral("Plugins")), 0);
+    test::SetFolderMode(prefix.path(), 0755);
+    test::SetFolderMode(prefix.drive(QStringLiteral("c")));
+    test::SetFolderMode(host(SystemFolder + QStringLiteral("Plugins")), 0);
 
-    const int outcome = test::RunWithPermissionsEnforced([this] {
+    const int outcome = test::runUnprivileged([this] {
         try {
             sources.StageSystemFolder(QStringLiteral("Plugins"), true, Threshold);
         } catch (const Error& e) {
@@ -79,7 +79,7 @@ TEST_F(ExportSourcesTest, AnInterruptedWalkOfASystemFolderRaisesTheCopyError)
         }
         return 3;
     });
-    test::OpenToEveryone(host(SystemFolder + QStringLiteral("Plugins")), 0755);
+    test::SetFolderMode(host(SystemFolder + QStringLiteral("Plugins")), 0755);
     EXPECT_EQ(outcome, 1);
     EXPECT_TRUE(QDir(host(QStringLiteral("C:\\Replicacao\\C\\Vireo\\Vireo Cast\\Plugins"))).exists());
 }
@@ -172,11 +172,11 @@ TEST_F(ExportSourcesTest, AMusicFolderThatCannotBeWalkedEndsTheRun)
     put(QStringLiteral("D:\\Fechada\\2.mp3"), "2", NewMs);
     put(QStringLiteral("D:\\Tres\\3.mp3"), "3", NewMs);
     musicRows = {QStringLiteral("D:\\Um\\"), QStringLiteral("D:\\Fechada\\"), QStringLiteral("D:\\Tres\\")};
-    test::OpenToEveryone(prefix.path(), 0755);
-    test::OpenToEveryone(prefix.drive(QStringLiteral("c")));
-    test::OpenToEveryone(host(QStringLiteral("D:\\Fechada")), 0);
+    test::SetFolderMode(prefix.path(), 0755);
+    test::SetFolderMode(prefix.drive(QStringLiteral("c")));
+    test::SetFolderMode(host(QStringLiteral("D:\\Fechada")), 0);
 
-    const int outcome = test::RunWithPermissionsEnforced([this] {
+    const int outcome = test::runUnprivileged([this] {
         Timestamp lastBackup = Threshold;
         try {
             sources.StageMusicFolders(false, lastBackup);
@@ -186,7 +186,7 @@ TEST_F(ExportSourcesTest, AMusicFolderThatCannotBeWalkedEndsTheRun)
         }
         return 3;
     });
-    test::OpenToEveryone(host(QStringLiteral("D:\\Fechada")), 0755);
+    test::SetFolderMode(host(QStringLiteral("D:\\Fechada")), 0755);
     EXPECT_EQ(outcome, 1);
     EXPECT_TRUE(exists(QStringLiteral("C:\\Replicacao\\D\\Um\\1.mp3")));
     EXPECT_FALSE(exists(QStringLiteral("C:\\Replicacao\\D\\Tres")));

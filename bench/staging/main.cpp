@@ -1,0 +1,245 @@
+// Staging benchmark: stages a station-shaped tree with the copy engine, driven
+// through the real main window (offscreen), and times in the same run
+//   (a) a full staging (threshold EarliestTimestamp) against `cp -a` and
+//       `rsync -a` of the same tree into an empty folder;
+//   (b) a staging where nothing changed against `rsync -a` with nothing to do;
+// and how much of (b) the progress texts, bars and pumping take.
+//
+//   staging-bench [SIZE_MB] [--rounds N] [--unpainted] [--keep] [--profile-idle N]
+//
+// --profile-idle N stages once and then only repeats the no-change staging N
+// times (no other tool runs), for a profiler.
+// SIZE_MB (default 1536) scales the tree (about 20,000 files at full size).
+// The generated trees live in a temporary folder that is removed at the end.
+
+#include "app/MainWindow.h"
+#include "bench/staging/BenchFrames.h"
+#include "bench/staging/StationTree.h"
+#include "db/AutomationDatabases.h"
+#include "platform/Clock.h"
+#include "platform/DriveMap.h"
+#include "platform/FileSystem.h"
+#include "staging/CopyEngine.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace vz;
+
+double seconds(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e9; }
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitCode() != 0)
+        qFatal("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+    return seconds(timer);
+}
+
+void flush() { run(QStringLiteral("sync"), {}); }
+
+// Peak and current resident memory of this process, in MB.
+std::pair<double, double> memoryMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    double peak = 0, current = 0;
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.simplified().split(' ');
+            if (parts.size() >= 2 && parts[0] == "VmHWM:")
+                peak = parts[1].toDouble() / 1024;
+            if (parts.size() >= 2 && parts[0] == "VmRSS:")
+                current = parts[1].toDouble() / 1024;
+        }
+    }
+    return {peak, current};
+}
+
+struct Staging {
+    const FileSystem& fs;
+    QString source;       // Windows path of the tree
+    QString destination;  // its staging folder
+
+    double stage(RunFrame& frame, Timestamp threshold) const
+    {
+        CopyEngine engine(fs, frame, QStringLiteral("C:"));
+        QElapsedTimer timer;
+        timer.start();
+        engine.TotalMB = engine.FolderSizeMB(source, true);
+        engine.CopiedMB = 0;
+        if (!engine.CopyNewerTree(source, destination, threshold, true))
+            qFatal("staging failed");
+        const double s = seconds(timer);
+        if (engine.CopiedMB != engine.TotalMB)
+            qFatal("copied %f MB of %f MB", engine.CopiedMB, engine.TotalMB);
+        return s;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = QApplication::arguments().mid(1);
+    const bool keep = args.removeAll(QStringLiteral("--keep")) > 0;
+    const bool unpaintedOnly = args.removeAll(QStringLiteral("--unpainted")) > 0;
+    int rounds = 1;
+    const qsizetype roundsAt = args.indexOf(QStringLiteral("--rounds"));
+    if (roundsAt >= 0 && roundsAt + 1 < args.size()) {
+        rounds = std::max(1, args.at(roundsAt + 1).toInt());
+        args.remove(roundsAt, 2);
+    }
+    int profileIdle = 0;
+    const qsizetype profileAt = args.indexOf(QStringLiteral("--profile-idle"));
+    if (profileAt >= 0 && profileAt + 1 < args.size()) {
+        profileIdle = std::max(1, args.at(profileAt + 1).toInt());
+        args.remove(profileAt, 2);
+    }
+    const double sizeMB = args.isEmpty() ? 1536.0 : args.first().toDouble();
+    if (sizeMB <= 0)
+        qFatal("usage: staging-bench [SIZE_MB] [--rounds N] [--unpainted] [--keep]");
+
+    QTemporaryDir work(QDir::tempPath() + QStringLiteral("/vz-staging-bench-XXXXXX"));
+    work.setAutoRemove(!keep);
+    const QString root = work.path();
+    QDir(root).mkpath(QStringLiteral("prefix/dosdevices"));
+    QDir(root).mkpath(QStringLiteral("prefix/drive_c"));
+    QFile::link(QStringLiteral("../drive_c"), root + QStringLiteral("/prefix/dosdevices/c:"));
+    const QString driveC = root + QStringLiteral("/prefix/drive_c");
+    const FileSystem fs(DriveMap::fromPrefix(root + QStringLiteral("/prefix")));
+
+    std::printf("generating a %.0f MB station tree in %s ...\n", sizeMB, qPrintable(root));
+    std::fflush(stdout);
+    const bench::TreeShape shape = bench::StationTree(sizeMB / 1536.0).write(driveC + QStringLiteral("/Vireo"));
+    flush();
+    std::printf("tree: %lld files in %lld folders, %.1f MB\n", static_cast<long long>(shape.files),
+                static_cast<long long>(shape.folders), static_cast<double>(shape.sizeBytes) / 1048576.0);
+
+    // The real window, offscreen, shown so that its progress is painted.
+    bench::SilentDialogs dialogs;
+    const SystemClock clock;
+    std::unique_ptr<AutomationDatabases> databases;
+    std::unique_ptr<MainWindow> window;
+    if (!unpaintedOnly) {
+        try {
+            databases = std::make_unique<AutomationDatabases>(fs);
+            window = std::make_unique<MainWindow>(MainWindowServices{
+                fs, clock, RegionalSettings::dayMonthYear(), dialogs, *databases,
+                QStringLiteral("C:\\Vireo\\Zuvavivevo\\VireoZuvavivevo.exe"), QStringLiteral("127.0.0.1:1"),
+                [] { return false; }});
+            window->showCentred();
+            QApplication::processEvents();
+        } catch (const std::exception& e) {
+            std::printf("no window (%s): measuring with an unpainted frame\n", e.what());
+        }
+    }
+    bench::UnpaintedFrame unpainted;
+    RunFrame& frame = window ? static_cast<RunFrame&>(*window) : unpainted;
+    const char* frameName = window ? "window" : "unpainted frame";
+
+    const QString source = driveC + QStringLiteral("/Vireo");
+    const auto stagingFor = [&](int round) {
+        // One fresh destination per tool and round: ext4 without a journal
+        // avoids reusing inodes freed in the last minute, so deleting one
+        // tool's copy would slow down the next tool's file creation.
+        return Staging{fs, QStringLiteral("C:\\Vireo\\"), QStringLiteral("C:\\Rodada%1\\C\\Vireo\\").arg(round)};
+    };
+    const auto cpTarget = [&](int round) { return root + QStringLiteral("/cp%1").arg(round); };
+    const auto rsyncTarget = [&](int round) { return root + QStringLiteral("/rsync%1/").arg(round); };
+
+    if (profileIdle > 0) {
+        stagingFor(0).stage(frame, EarliestTimestamp);
+        const Timestamp after = clock.now();
+        std::vector<double> times;
+        for (int i = 0; i < profileIdle; ++i)
+            times.push_back(stagingFor(0).stage(frame, after));
+        std::printf("no-change staging through the %s: median %.3f s of %d\n", frameName, median(times), profileIdle);
+        if (!keep)
+            hostfs::removeTree(root);
+        return 0;
+    }
+
+    // (a) Full copies into empty folders; each starts with no dirty pages,
+    // and the order of the tools turns from round to round.
+    std::vector<double> ours, cp, rsync;
+    const auto memoryBefore = memoryMB();
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 3; ++turn) {
+            flush();
+            switch ((round + turn) % 3) {
+            case 0:
+                ours.push_back(stagingFor(round).stage(frame, EarliestTimestamp));
+                break;
+            case 1:
+                cp.push_back(run(QStringLiteral("cp"), {QStringLiteral("-a"), source, cpTarget(round)}));
+                break;
+            default:
+                rsync.push_back(
+                    run(QStringLiteral("rsync"), {QStringLiteral("-a"), source + QLatin1Char('/'), rsyncTarget(round)}));
+            }
+        }
+    }
+    flush();
+    const auto memoryAfter = memoryMB();
+
+    // (b) Nothing changed since the staging above.
+    const Staging staging = stagingFor(0);
+    const Timestamp lastStaging = clock.now();
+    std::vector<double> oursIdle, oursUnpainted, rsyncIdle, progressShares, pumpShares;
+    qint64 progressCalls = 0, pumpCalls = 0;
+    for (int i = 0; i < 7; ++i) {
+        oursIdle.push_back(staging.stage(frame, lastStaging));
+        rsyncIdle.push_back(run(QStringLiteral("rsync"), {QStringLiteral("-a"), source + QLatin1Char('/'), rsyncTarget(0)}));
+        oursUnpainted.push_back(staging.stage(unpainted, lastStaging));
+        bench::TimedFrame timed(frame);
+        const double total = staging.stage(timed, lastStaging);
+        progressShares.push_back(static_cast<double>(timed.progressNs) / 1e9 / total);
+        pumpShares.push_back(static_cast<double>(timed.pumpNs) / 1e9 / total);
+        progressCalls = timed.progressCalls;
+        pumpCalls = timed.pumpCalls;
+    }
+
+    std::printf("\n(a) full staging of %.1f MB, %lld files (%d round%s, median; driven through the %s)\n",
+                static_cast<double>(shape.sizeBytes) / 1048576.0, static_cast<long long>(shape.files), rounds,
+                rounds == 1 ? "" : "s", frameName);
+    std::printf("    staging %.3f s   cp -a %.3f s   rsync -a %.3f s\n", median(ours), median(cp), median(rsync));
+    std::printf("    ratio staging / cp -a    = %.2f   (goal <= 1.10)\n", median(ours) / median(cp));
+    std::printf("    ratio staging / rsync -a = %.2f\n", median(ours) / median(rsync));
+    std::printf("(b) nothing changed (median of 7)\n");
+    std::printf("    staging %.3f s   rsync -a %.3f s   staging unpainted %.3f s\n", median(oursIdle),
+                median(rsyncIdle), median(oursUnpainted));
+    std::printf("    ratio staging / rsync -a = %.2f   (goal <= 1.00)\n", median(oursIdle) / median(rsyncIdle));
+    std::printf("    share of a run (median): progress texts and bars %.1f%% (%lld calls), pumping %.1f%% (%lld calls);\n"
+                "    window against unpainted frame: +%.1f%%\n",
+                100 * median(progressShares), static_cast<long long>(progressCalls), 100 * median(pumpShares),
+                static_cast<long long>(pumpCalls), 100 * (median(oursIdle) / median(oursUnpainted) - 1));
+    std::printf("memory: peak %.1f MB before the full staging, %.1f MB after; resident %.1f -> %.1f MB\n",
+                memoryBefore.first, memoryAfter.first, memoryBefore.second, memoryAfter.second);
+
+    if (!keep)
+        hostfs::removeTree(root);
+    return 0;
+}
