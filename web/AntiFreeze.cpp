@@ -46,13 +46,21 @@ AntiFreeze::ConnectResult AntiFreeze::Connect(Socket& socket, quint32 address, q
     });
     const int sliceMs = std::min(IdleTimeoutMs, 125);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectTimeoutMs);
+    // Shutting the socket down makes the blocked connect return.
+    const auto abandon = [&] {
+        socket.Abort();
+        connected.wait();
+    };
     while (connected.wait_for(std::chrono::milliseconds(sliceMs)) != std::future_status::ready) {
-        if (ActsHere()) Pump();
+        try {
+            if (ActsHere()) Pump();
+        } catch (...) {
+            abandon();  // a window handler's error must not leave the thread connecting
+            throw;
+        }
         if (std::chrono::steady_clock::now() >= deadline &&
             connected.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-            // Shutting the socket down makes the blocked connect return.
-            socket.Abort();
-            connected.wait();
+            abandon();
             return ConnectResult::TimedOut;
         }
     }

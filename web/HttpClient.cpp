@@ -122,7 +122,14 @@ void HttpClient::OpenConnection(const QString& host, quint16 port) {
     quint32 address = 0;
     if (const int rc = Socket::ResolveIPv4(host, address)) throw SocketError(rc);
     if (!socket_.Open()) throw SocketError(socket_.lastError());
-    switch (antiFreeze_.Connect(socket_, address, port)) {
+    AntiFreeze::ConnectResult result;
+    try {
+        result = antiFreeze_.Connect(socket_, address, port);
+    } catch (...) {
+        socket_.Close();  // a window handler's error while the connect went on
+        throw;
+    }
+    switch (result) {
     case AntiFreeze::ConnectResult::Connected:
         break;
     case AntiFreeze::ConnectResult::Failed: {

@@ -251,6 +251,7 @@ TEST_F(HttpClientTest, CookiesAreSentBackByHostAndPathOnly) {
     EXPECT_TRUE(requests[1].contains("\r\nCookie: deep=1; session=abc; brief=6; v2=7\r\n")) << requests[1].constData();
     EXPECT_TRUE(requests[2].contains("\r\nCookie: session=abc; v2=7\r\n")) << requests[2].constData();
     EXPECT_FALSE(requests[3].contains("Cookie:"));
+    EXPECT_EQ(server.connectionsAccepted(), 2);  // another host name: another connection
 }
 
 TEST_F(HttpClientTest, LongRequestHeadersAreFolded) {
