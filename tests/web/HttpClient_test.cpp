@@ -332,6 +332,17 @@ TEST_F(HttpClientTest, ConnectFailuresAndTheConnectTimeLimit) {
     EXPECT_GT(pump.count, 0);
     EXPECT_FALSE(client.Connected());
 
+    // A window handler that raises while the connect goes on: the error
+    // comes through at once and the connect thread is not left behind.
+    struct RaisingPump final : EventPump {
+        void ProcessPendingMessages() override { throw SilentAbort(); }
+    } raising;
+    AntiFreeze raisingFreeze(raising);
+    raisingFreeze.Active = true;
+    HttpClient raisingClient(raisingFreeze, clock);
+    EXPECT_THROW(raisingClient.Get(QStringLiteral("http://127.0.0.1:%1/x").arg(full.LocalPort()), buffer), SilentAbort);
+    EXPECT_FALSE(raisingClient.Connected());
+
     // Nobody listening: the system's error number and text.
     const quint16 closedPort = full.LocalPort();
     full.Close();
