@@ -46,8 +46,9 @@ bool Settings::IsSafeClientGuid(const QString& guid)
     if (guid == QLatin1String(".") || guid == QLatin1String(".."))
         return false;
     for (QChar c : guid) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char('/') || c == QLatin1Char(':') || c.unicode() < 0x20 ||
-            c.unicode() == 0x7F)
+        // Control characters include C1, which unassigned Windows-1252 bytes decode to.
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/') || c == QLatin1Char(':') ||
+            c.category() == QChar::Other_Control)
             return false;
     }
     return true;
