@@ -19,16 +19,22 @@ QString joinHost(const QString& folder, const QString& name)
 
 DestinationFolder::DestinationFolder(std::optional<QString> hostPath) : host_(std::move(hostPath))
 {
-    if (host_ && !hostfs::isFolder(*host_))
-        createdNow_ = hostfs::createFolders(*host_);
+    if (host_ && !hostfs::isFolder(*host_)) {
+        emptyAtStart_ = hostfs::createFolders(*host_);
+        probed_ = true;
+    }
 }
 
 std::optional<QString> DestinationFolder::child(const QString& name)
 {
     if (!host_)
         return std::nullopt;
+    if (!probed_) {
+        probed_ = true;
+        emptyAtStart_ = isEmpty();
+    }
     QString exact = joinHost(*host_, name);
-    if (createdNow_ || hostfs::exists(exact))
+    if (emptyAtStart_ || hostfs::exists(exact))
         return exact;
     if (!indexed_)
         buildIndex();
@@ -36,6 +42,17 @@ std::optional<QString> DestinationFolder::child(const QString& name)
     if (match == byFoldedName_.constEnd())
         return exact;
     return joinHost(*host_, *match);
+}
+
+bool DestinationFolder::isEmpty() const
+{
+    bool empty = true;
+    // Stops at the first entry: a large folder is not read through.
+    const bool listed = hostfs::listFolder(*host_, [&empty](const DirEntry& entry) {
+        empty = isDotOrDotDot(entry.name);
+        return empty;
+    });
+    return empty && listed;
 }
 
 void DestinationFolder::buildIndex()

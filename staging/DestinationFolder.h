@@ -6,8 +6,10 @@
 //
 // The case-insensitive index of the folder is built once, on the first name
 // that is missing with its exact case, so copying many files costs no folder
-// scan per file. A folder this object created itself held nothing before the
-// copy, so no name in it needs looking up at all.
+// scan per file. A folder that held nothing when the copy began (created by
+// this object, or found empty on the first name asked for) holds only what
+// the copy put there under the source's names, so no name in it needs
+// looking up at all.
 
 #include <QHash>
 #include <QString>
@@ -28,9 +30,11 @@ public:
 
 private:
     void buildIndex();
+    bool isEmpty() const;
 
     std::optional<QString> host_;
-    bool createdNow_ = false;
+    bool emptyAtStart_ = false;
+    bool probed_ = false;
     bool indexed_ = false;
     QHash<QString, QString> byFoldedName_;  // case-folded name -> name as listed (first match)
 };
