@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6
   zlib1g-dev libdeflate-dev
-  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils firebird3.0-server
   libx11-dev libxcb1-dev libxcb-icccm4-dev
   xvfb xauth x11-apps x11-utils trayer xdotool imagemagick
   zip unzip p7zip-full libarchive-tools rsync curl python3
