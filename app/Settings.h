@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/RegionalSettings.h"
+#include "platform/RunSettings.h"
 #include "platform/Timestamp.h"
 
 #include <QString>
@@ -27,7 +28,7 @@ public:
     virtual void showError(const QString& message) = 0;
 };
 
-class Settings {
+class Settings final : public RunSettings {
 public:
     static inline const QString FileName = QStringLiteral("VireoReplicador.ini");
 
@@ -36,29 +37,21 @@ public:
     Settings(const FileSystem& fs, const Clock& clock, RegionalSettings regional, const QString& executableWindowsPath,
              const QString& serviceHost);
 
-    // Values held for the life of the process. Strings are empty and
-    // timestamps 0 until LoadSettings has set them.
-    QString ExeFolder;     // folder of the executable, ending with "\"
-    QString ExeDrive;      // "C:" or "\\server\share", never a trailing "\"
-    QString SystemFolder;  // PASTA_SISTEMA, ending with "\" once read
-    QString ClientGuid;
-    QString ArchiveName;   // ClientGuid + ".zip"
-    QString BaseUrl;       // "http://" + service host + "/Zuvavivevo/"
-    Timestamp LastBackupDados = 0;
-    Timestamp LastBackupAudio = 0;
-    Timestamp LastBackupMusica = 0;
+    // The values (ExeFolder, ExeDrive, SystemFolder, ClientGuid, ArchiveName,
+    // BaseUrl and the three timestamps) are RunSettings' members, held for the
+    // life of the process.
 
     // Runs once while the main window is created.
     void LoadSettings(SettingsHost& host);
     // Writes the three timestamps; throws vz::Error "Unable to write to %s".
-    void SaveBackupTimestamps();
+    void SaveBackupTimestamps() override;
 
     // ExeFolder + "VireoReplicador.ini".
     QString settingsFilePath() const { return ExeFolder + FileName; }
     const RegionalSettings& regional() const { return regional_; }
     const Clock& clock() const { return clock_; }
-    QString FormatTimestamp(Timestamp value) const;
-    Timestamp ParseTimestamp(const QString& text, Timestamp defaultValue) const;
+    QString FormatTimestamp(Timestamp value) const override;
+    Timestamp ParseTimestamp(const QString& text, Timestamp defaultValue) const override;
 
     // True when the identifier can become part of file names and URLs: no
     // path separator, no ":", no control character, not "." or "..".

@@ -4,6 +4,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/MainWindow.h"
 #include "app/QtUserDialogs.h"
+#include "app/RunWiring.h"
 #include "db/AutomationDatabases.h"
 #include "platform/Clock.h"
 #include "platform/DriveMap.h"
@@ -11,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "platform/RegionalSettings.h"
 #include "platform/TerminationRequests.h"
+#include "platform/X11SiblingProgram.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -60,7 +62,9 @@ int main(int argc, char* argv[])
     });
     dialogs.setParentWindow(&window);
     QObject::connect(&window, &vz::MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    // The export and import runs are attached here through window.setRunHooks.
+    // The export and import runs behind the start buttons and the tray's start items.
+    vz::X11SiblingProgram sibling(fs);
+    vz::RunWiring runs(window, sibling);
 
     // A logout, a shutdown or a kill closes the window as its close box does.
     const int terminationFd = vz::TerminationRequests::install();

@@ -1,0 +1,13 @@
+#include "export/ExportServices.h"
+
+namespace vz {
+
+void ShowRunMessage(const ExportServices& services, const QString& text)
+{
+    MessageRequest request;
+    request.caption = services.title;
+    request.text = text;
+    services.dialogs.showMessage(request);
+}
+
+}  // namespace vz

@@ -1,0 +1,119 @@
+#include "import/ExtractionAndRestore.h"
+
+#include "archive/ArchiveMessages.h"
+#include "archive/VolumeNaming.h"
+#include "platform/FileUtilities.h"
+#include "platform/Timestamp.h"
+#include "staging/CopyEngine.h"
+
+#include <QStringList>
+
+namespace vz {
+
+namespace {
+
+// Warnings the component notes about an archive it still reads whole.
+bool ExtractedWhole(int errorCode)
+{
+    return errorCode == ArchiveMessage::None || errorCode == ArchiveMessage::ZipStructureWarning ||
+           errorCode == ArchiveMessage::CommentReadError;
+}
+
+}  // namespace
+
+ExtractionAndRestore::ExtractionAndRestore(ImportServices services) : s_(std::move(services)) {}
+
+void ExtractionAndRestore::SetUpImportArchive(ArchiveComponent& archive)
+{
+    archive.ExtractOptions = ExtractDirNames | ExtractOverwrite | ExtractForceDirs;
+    archive.AddOptions = AddDirNames | AddRecurseDirs;
+    archive.SpanOptions = 0;
+    archive.WriteOptions = 0;
+    archive.Unattended = false;
+    archive.MaxVolumeSize = 0;
+    archive.MaxVolumeSizeKb = 0;
+    archive.KeepFreeOnDisk1 = 0;
+    archive.KeepFreeOnAllDisks = 0;
+    archive.IncludeSpecs.clear();
+}
+
+bool ExtractionAndRestore::ExtractArchive(const QString& archiveFolder, bool webMode)
+{
+    const RunSettings& settings = s_.settings;
+    RunFrame& frame = s_.frame;
+    frame.SetPageDestinationText(RunPage::Import, QString());
+    frame.SetPageProgressText(RunPage::Import, ExtractingText);
+    frame.MarkImportStep(ExtractStep, false);
+    frame.ProcessPendingMessages();
+
+    const QString archivePath = archiveFolder + settings.ArchiveName;
+    if (!s_.fileSystem.fileExists(archivePath))
+        frame.MarkImportStep(ExtractStep, true);
+    RemoveFolderToRecycleBin(s_.fileSystem, settings.ExeFolder + QStringLiteral("Replicacao"));
+
+    int error = 0;
+    try {
+        s_.archive.SetArchiveFileName(archivePath);
+        s_.archive.ExtractBaseDir = settings.ExeFolder;
+        error = s_.archive.Extract();
+    } catch (...) {
+        frame.MarkImportStep(ExtractStep, true);
+    }
+    // An archive that did not extract whole is not deleted: it may be the
+    // only copy left of what it holds.
+    if (!ExtractedWhole(error))
+        frame.MarkImportStep(ExtractStep, true);
+    if (webMode)
+        DeleteDownloadedFiles();
+    return true;
+}
+
+void ExtractionAndRestore::DeleteDownloadedFiles()
+{
+    const RunSettings& settings = s_.settings;
+    const QString archivePath = settings.ExeFolder + settings.ArchiveName;
+    s_.fileSystem.deleteFile(archivePath);
+    // ".z01", ".z02", ... while they exist (".z100" and on too).
+    for (int i = 0;; ++i) {
+        const QString volume = VolumeNaming::SpanName(archivePath, i);
+        if (!s_.fileSystem.fileExists(volume))
+            break;
+        s_.fileSystem.deleteFile(volume);
+    }
+}
+
+void ExtractionAndRestore::RestoreFolders(bool siblingWasRunning)
+{
+    const RunSettings& settings = s_.settings;
+    RunFrame& frame = s_.frame;
+    frame.MarkImportStep(RestoreStep, false);
+
+    const QString restoreRoot = settings.ExeFolder + QStringLiteral("Replicacao\\");
+    bool listedAny = false;
+    QStringList names;
+    s_.fileSystem.listFolder(restoreRoot, [&](const DirEntry& entry) {
+        // "." and ".." are listed whenever the folder exists, even empty.
+        const bool dots = entry.name == QLatin1String(".") || entry.name == QLatin1String("..");
+        if (dots || !(entry.attributes & (AttrHidden | AttrSystem)))
+            listedAny = true;
+        if (!dots && !(entry.attributes & (AttrHidden | AttrSystem)))
+            names << entry.name;
+        return true;
+    });
+    if (!listedAny)
+        frame.MarkImportStep(RestoreStep, true);
+
+    s_.sibling.AskSiblingToClose();
+    CopyEngine engine(s_.fileSystem, frame, settings.ExeDrive);
+    for (const QString& name : names) {
+        const QString source = restoreRoot + name;
+        engine.TotalMB = engine.FolderSizeMB(source, true);
+        engine.CopiedMB = 0;
+        // Every file is newer than EarliestTimestamp: everything is copied.
+        engine.CopyNewerTree(source, name + QStringLiteral(":\\"), EarliestTimestamp, true);
+    }
+    if (siblingWasRunning)
+        s_.sibling.StartSiblingServer(settings.SystemFolder);
+}
+
+}  // namespace vz

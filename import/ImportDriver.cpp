@@ -1,0 +1,123 @@
+#include "import/ImportDriver.h"
+
+#include "platform/Errors.h"
+#include "platform/FileUtilities.h"
+#include "platform/WindowsPath.h"
+#include "web/HttpErrors.h"
+#include "web/ReplicationService.h"
+
+#include <optional>
+
+namespace vz {
+
+ImportDriver::ImportDriver(ImportServices services) : s_(services), restore_(services) {}
+
+void ImportDriver::Message(const QString& text) { ShowRunMessage(s_, text); }
+
+void ImportDriver::Download()
+{
+    const RunSettings& settings = s_.settings;
+    ReplicationService service(s_.http, s_.clock, settings.BaseUrl, settings.ClientGuid);
+    try {
+        // Released however the download ends, and the connection closed.
+        struct Closing {
+            HttpClient& http;
+            ~Closing()
+            {
+                if (http.Connected())
+                    http.Disconnect();
+            }
+        };
+        QByteArray buffer;
+        Closing closing{s_.http};
+        try {
+            service.Download(buffer);
+        } catch (const Error& e) {
+            if (ReplicationService::NoArchiveOnServer(e)) {
+                Message(NothingOnServerMessage);
+                throw SilentAbort();
+            }
+            // Any other download error: the run goes on with what arrived;
+            // the extraction judges it.
+        }
+        const QString path = settings.ExeFolder + settings.ArchiveName;
+        if (!s_.fileSystem.writeFile(path, buffer))
+            throw Error(QStringLiteral("Não foi possível gravar o arquivo ") + path);
+        s_.antiFreeze.Active = false;
+    } catch (const ConnectionClosedGracefully&) {
+    }
+}
+
+QString ImportDriver::ChosenFolder(const FileDialogRequest& openDialog)
+{
+    const std::optional<QString> chosen = s_.dialogs.openFile(openDialog);
+    if (!chosen)
+        throw SilentAbort();
+    // Only the folder counts: the archive is always ArchiveName in it.
+    const QString folder = ExtractFilePath(*chosen);
+    if (!s_.fileSystem.fileExists(folder + s_.settings.ArchiveName)) {
+        Message(ArchiveNotFoundMessage);
+        throw SilentAbort();
+    }
+    return folder;
+}
+
+void ImportDriver::Run(ImportSource source, const FileDialogRequest& openDialog)
+{
+    RunSettings& settings = s_.settings;
+    RunFrame& frame = s_.frame;
+    // Without the identifier there is no archive name and no service address.
+    if (settings.ClientGuid.isEmpty()) {
+        Message(NoClientMessage);
+        return;
+    }
+    const bool siblingWasRunning = s_.sibling.SiblingIsRunning();
+    if (siblingWasRunning)
+        Message(SiblingWarning);
+
+    bool restored = false;
+    const auto closing = [&] {
+        frame.ShowIdle();
+        if (restored)
+            frame.MarkImportStep(StepCount, false);
+        frame.SetControlsEnabled(true);
+    };
+    try {
+        frame.ShowBusy();
+        frame.ResetSteps();
+        frame.SetControlsEnabled(false);
+        frame.MarkImportStep(DownloadStep, false);
+        const QString restoreRoot = settings.ExeFolder + QStringLiteral("Replicacao");
+        if (s_.fileSystem.folderExists(restoreRoot))
+            RemoveFolderToRecycleBin(s_.fileSystem, restoreRoot);
+
+        const bool web = source == ImportSource::Web;
+        QString archiveFolder = settings.ExeFolder;
+        if (web)
+            Download();
+        else
+            archiveFolder = ChosenFolder(openDialog);
+
+        restore_.ExtractArchive(archiveFolder, web);
+        restore_.RestoreFolders(siblingWasRunning);
+        restored = true;
+
+        ReplicationService(s_.http, s_.clock, settings.BaseUrl, settings.ClientGuid).Remove();
+        if (s_.fileSystem.folderExists(restoreRoot))
+            RemoveFolderToRecycleBin(s_.fileSystem, restoreRoot);
+        const QString text = FinishedText + settings.FormatTimestamp(s_.clock.now());
+        frame.SetPageProgressText(RunPage::Import, text);
+        frame.SetPageDestinationText(RunPage::Import, QString());
+        settings.LastBackupDados = s_.clock.now();
+        settings.LastBackupAudio = settings.LastBackupDados;
+        settings.LastBackupMusica = settings.LastBackupDados;
+        settings.SaveBackupTimestamps();
+        Message(text);
+    } catch (...) {
+        closing();
+        throw;
+    }
+    closing();
+}
+
+}  // namespace vz
