@@ -75,8 +75,6 @@ bool Installation::exists(const QString& windowsPath) const { return fs.fileExis
 
 QByteArray Installation::read(const QString& windowsPath) const { return readFile(host(windowsPath)); }
 
-namespace {
-
 QByteArray Noise(int bytes, quint32 seed)
 {
     QByteArray data(bytes, Qt::Uninitialized);
@@ -89,6 +87,8 @@ QByteArray Noise(int bytes, quint32 seed)
     }
     return data;
 }
+
+namespace {
 
 void WriteDatabasesAndSettings(Installation& station)
 {

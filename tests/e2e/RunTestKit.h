@@ -40,6 +40,9 @@ inline qint64 MsOf(Timestamp t) { return UnixMsFromTimestamp(t); }
 inline const Timestamp FileTime = LocalTime(2089, 3, 1, 8, 0, 0);  // time of every installation file
 inline const Timestamp FirstNow = LocalTime(2090, 6, 1, 10, 0, 0);  // the clock when the tests start
 
+// Bytes that do not compress.
+QByteArray Noise(int bytes, quint32 seed);
+
 // The reference replication service (vz-replication-service --port 0).
 class ServiceProcess {
 public:
