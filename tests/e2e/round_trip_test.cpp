@@ -1,1 +1,167 @@
+// End to end through the real window (offscreen) and its wiring: exports
+// started with the window's start button, the archive on the reference
+// service or in a chosen folder, imports into a second installation, every
+// file compared byte for byte.
+
+#include "app/MainWindow.h"
+#include "app/RunWiring.h"
+#include "tests/e2e/RunTestKit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <gtest/gtest.h>
+
+using namespace vz;
+using namespace vz::test;
+
+namespace {
+
+// One installation with its window and the runs attached as main() attaches them.
+struct Station {
+    Station(const ServiceProcess& service, bool full, PackagingOptions packaging = {})
+    {
+        if (full)
+            installation.populate();
+        else
+            installation.populateEmpty();
+        databases = std::make_unique<AutomationDatabases>(installation.fs);
+        window = std::make_unique<MainWindow>(MainWindowServices{
+            installation.fs, clock, RegionalSettings::dayMonthYear(), dialogs, *databases,
+            Installation::ExeFolder + QStringLiteral("vireo-zuvavivevo"), service.host(), [] { return true; }});
+        runs = std::make_unique<RunWiring>(*window, sibling, packaging);
+    }
+    ~Station()
+    {
+        runs.reset();
+        window.reset();
+    }
+    QString settingsText() const
+    {
+        return QString::fromLatin1(installation.read(Installation::ExeFolder + QStringLiteral("VireoReplicador.ini")));
+    }
+
+    Installation installation;
+    ManualClock clock{FirstNow};
+    ScriptedDialogs dialogs;
+    QStringList events;
+    RecordingSibling sibling{events};
+    std::unique_ptr<AutomationDatabases> databases;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<RunWiring> runs;
+};
+
+// Entry names of a one-volume archive, read by the standard tool.
+QStringList EntriesOf(const QString& hostArchive)
+{
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), hostArchive});
+    EXPECT_TRUE(unzip.waitForFinished(30000));
+    QStringList names = QString::fromUtf8(unzip.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    names.sort();
+    return names;
+}
+
+void ExpectRestored(const QMap<QString, FileState>& exported, const Installation& target)
+{
+    int compared = 0;
+    for (auto it = exported.begin(); it != exported.end(); ++it) {
+        if (it.key().startsWith(QStringLiteral("\\\\")))
+            continue;  // a share is not restored
+        ASSERT_TRUE(target.exists(it.key())) << it.key().toStdString();
+        EXPECT_EQ(target.read(it.key()), it.value().bytes) << it.key().toStdString();
+        const qint64 restoredMs = QFileInfo(target.host(it.key())).lastModified().toMSecsSinceEpoch();
+        EXPECT_LE(qAbs(restoredMs - it.value().modifiedMs), 2000) << it.key().toStdString();
+        ++compared;
+    }
+    EXPECT_EQ(compared, 17);  // 13 installation files, 2 databases, 2 music files on D:
+}
+
+class RoundTripTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(service.running()); }
+    ServiceProcess service;
+};
+
+TEST_F(RoundTripTest, AFullExportImportedIntoAnotherStationRestoresEveryFile)
+{
+    Station a(service, true);
+    const QMap<QString, FileState> exported = a.installation.exportedFiles();
+    a.window->controls().chkGeral->click();
+    ASSERT_TRUE(a.window->exportChoice().geral);
+    a.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);  // first run: everything
+    a.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(a.dialogs.scriptDone());
+    ASSERT_TRUE(QFile::exists(service.archivePath()));
+    EXPECT_TRUE(a.settingsText().contains(QStringLiteral("dados=01/06/2090 10:00:00")));
+    EXPECT_EQ(a.window->controls().lblProgressoExportacao->text(),
+              QStringLiteral("Exportação finalizada as 01/06/2090 10:00:00"));
+
+    Station b(service, false);
+    b.clock.set(LocalTime(2090, 6, 1, 12));
+    b.dialogs.answerMessage(ImportDriver::FinishedText);
+    b.window->btnIniciarImportacaoClick();
+    ASSERT_TRUE(b.dialogs.scriptDone()) << b.dialogs.messageTexts().join(u'\n').toStdString();
+    ExpectRestored(exported, b.installation);
+    EXPECT_FALSE(b.installation.exists(QStringLiteral("\\\\srv\\musica\\Jazz\\Noite.mp3")));
+    EXPECT_FALSE(QFile::exists(service.archivePath()));
+    EXPECT_TRUE(b.settingsText().contains(QStringLiteral("musica=01/06/2090 12:00:00")));
+    EXPECT_TRUE(b.window->controls().btnIniciarImportacao->isEnabled());
+}
+
+TEST_F(RoundTripTest, AnIncrementalExportCarriesExactlyTheTouchedFiles)
+{
+    Station a(service, true);
+    a.window->controls().chkGeral->click();
+    a.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);
+    a.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(a.dialogs.scriptDone());
+
+    const Timestamp touched = LocalTime(2090, 6, 1, 11);
+    a.installation.put(Installation::SystemFolder + QStringLiteral("Listas\\Segunda.lst"), "nova lista", touched);
+    a.installation.put(Installation::SystemFolder + QStringLiteral("Comerciais\\padaria.mp3"), "novo", touched);
+    a.installation.put(QStringLiteral("D:\\Musicas\\Rock\\02 - Motor.mp3"), "remix", touched);
+    a.clock.set(LocalTime(2090, 6, 1, 12));
+    // "Áudios" and "Músicas" checked uncheck "Geral" and check "Dados" again.
+    a.window->controls().chkAudios->click();
+    a.window->controls().chkMusicas->click();
+    const ExportChoice choice = a.window->exportChoice();
+    ASSERT_TRUE(choice.dados && choice.audios && choice.musicas && !choice.geral);
+    a.dialogs.answerMessage(ExportDriver::FinishedText);
+    a.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(a.dialogs.scriptDone());
+    EXPECT_EQ(EntriesOf(service.archivePath()),
+              (QStringList{QStringLiteral("Replicacao/C/Vireo/Vireo Cast/Comerciais/padaria.mp3"),
+                           QStringLiteral("Replicacao/C/Vireo/Vireo Cast/Listas/Segunda.lst"),
+                           QStringLiteral("Replicacao/D/Musicas/Rock/02 - Motor.mp3")}));
+}
+
+TEST_F(RoundTripTest, AVolumeSetSavedIntoAFolderIsImportedFromThatFolder)
+{
+    Station a(service, true, PackagingOptions{64 * 1024});
+    const QMap<QString, FileState> exported = a.installation.exportedFiles();
+    QDir().mkpath(a.installation.host(QStringLiteral("D:\\Copias")));
+    a.window->controls().chkGeral->click();
+    a.dialogs.cancelInput().answerSave(QStringLiteral("D:\\Copias\\") + ArchiveFile)
+        .answerMessage(ExportDriver::FinishedText);
+    a.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(a.dialogs.scriptDone());
+    const QString savedHost = a.installation.host(QStringLiteral("D:\\Copias"));
+    const QStringList volumes = Installation::filesBelow(savedHost);
+    ASSERT_GE(volumes.size(), 4);
+    EXPECT_FALSE(QFile::exists(service.archivePath()));
+
+    Station b(service, false);
+    const QString folder = b.installation.host(QStringLiteral("D:\\Copias"));
+    QDir().mkpath(folder);
+    for (const QString& name : volumes)
+        ASSERT_TRUE(QFile::copy(savedHost + QLatin1Char('/') + name, folder + QLatin1Char('/') + name));
+    b.window->controls().rbtRestaurarArquivo->setChecked(true);
+    b.dialogs.answerOpen(QStringLiteral("D:\\Copias\\") + ArchiveFile).answerMessage(ImportDriver::FinishedText);
+    b.window->btnIniciarImportacaoClick();
+    ASSERT_TRUE(b.dialogs.scriptDone()) << b.dialogs.messageTexts().join(u'\n').toStdString();
+    ExpectRestored(exported, b.installation);
+    EXPECT_EQ(Installation::filesBelow(folder), volumes);  // the chosen folder keeps the set
+}
+
+}  // namespace
