@@ -7,10 +7,13 @@
 //
 //   staging-bench [SIZE_MB] [--rounds N] [--unpainted] [--keep] [--profile-idle N]
 //
-// --profile-idle N stages once and then only repeats the no-change staging N
-// times (no other tool runs), for a profiler.
 // SIZE_MB (default 1536) scales the tree (about 20,000 files at full size).
-// The generated trees live in a temporary folder that is removed at the end.
+// Each round runs the three full copies in a turning order into fresh
+// folders. Times are wall-clock seconds and, beside them, the CPU seconds
+// (user + system) of the process doing the work, which a busy machine
+// disturbs less. --profile-idle N stages once and then only repeats the
+// no-change staging N times (no other tool runs), for a profiler.
+// The generated trees live in a temporary folder removed at the end.
 
 #include "app/MainWindow.h"
 #include "bench/staging/BenchFrames.h"
@@ -29,6 +32,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -36,6 +40,11 @@
 namespace {
 
 using namespace vz;
+
+struct Timing {
+    double wall = 0;  // seconds
+    double cpu = 0;   // user + system seconds of the working process(es)
+};
 
 double seconds(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e9; }
 
@@ -45,18 +54,35 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-double run(const QString& program, const QStringList& arguments)
+Timing median(const std::vector<Timing>& timings)
+{
+    std::vector<double> wall, cpu;
+    for (const Timing& t : timings) {
+        wall.push_back(t.wall);
+        cpu.push_back(t.cpu);
+    }
+    return {median(wall), median(cpu)};
+}
+
+// Runs a command under bash's `time`, which also counts the CPU of its children.
+Timing run(const QString& command)
 {
     QProcess process;
     QElapsedTimer timer;
     timer.start();
-    process.start(program, arguments);
+    process.start(QStringLiteral("bash"),
+                  {QStringLiteral("-c"), QStringLiteral("TIMEFORMAT='%3U %3S'; time ( ") + command + QStringLiteral(" )")});
     if (!process.waitForFinished(-1) || process.exitCode() != 0)
-        qFatal("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
-    return seconds(timer);
+        qFatal("%s failed: %s", qPrintable(command), process.readAllStandardError().constData());
+    const double wall = seconds(timer);
+    const QList<QByteArray> lines = process.readAllStandardError().trimmed().split('\n');
+    const QList<QByteArray> cpu = lines.last().split(' ');
+    return {wall, cpu.size() == 2 ? cpu[0].toDouble() + cpu[1].toDouble() : 0.0};
 }
 
-void flush() { run(QStringLiteral("sync"), {}); }
+QString quoted(const QString& path) { return QLatin1Char('\'') + path + QLatin1Char('\''); }
+
+void flush() { run(QStringLiteral("sync")); }
 
 // Peak and current resident memory of this process, in MB.
 std::pair<double, double> memoryMB()
@@ -80,21 +106,27 @@ struct Staging {
     QString source;       // Windows path of the tree
     QString destination;  // its staging folder
 
-    double stage(RunFrame& frame, Timestamp threshold) const
+    Timing stage(RunFrame& frame, Timestamp threshold) const
     {
         CopyEngine engine(fs, frame, QStringLiteral("C:"));
         QElapsedTimer timer;
         timer.start();
+        const std::clock_t cpuStart = std::clock();
         engine.TotalMB = engine.FolderSizeMB(source, true);
         engine.CopiedMB = 0;
         if (!engine.CopyNewerTree(source, destination, threshold, true))
             qFatal("staging failed");
-        const double s = seconds(timer);
+        const Timing t{seconds(timer), static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC};
         if (engine.CopiedMB != engine.TotalMB)
             qFatal("copied %f MB of %f MB", engine.CopiedMB, engine.TotalMB);
-        return s;
+        return t;
     }
 };
+
+void printRatio(const char* what, const Timing& ours, const Timing& theirs, const char* goal)
+{
+    std::printf("    ratio %-24s = %.2f wall, %.2f CPU%s\n", what, ours.wall / theirs.wall, ours.cpu / theirs.cpu, goal);
+}
 
 }  // namespace
 
@@ -106,21 +138,19 @@ int main(int argc, char* argv[])
     QStringList args = QApplication::arguments().mid(1);
     const bool keep = args.removeAll(QStringLiteral("--keep")) > 0;
     const bool unpaintedOnly = args.removeAll(QStringLiteral("--unpainted")) > 0;
-    int rounds = 1;
-    const qsizetype roundsAt = args.indexOf(QStringLiteral("--rounds"));
-    if (roundsAt >= 0 && roundsAt + 1 < args.size()) {
-        rounds = std::max(1, args.at(roundsAt + 1).toInt());
-        args.remove(roundsAt, 2);
-    }
-    int profileIdle = 0;
-    const qsizetype profileAt = args.indexOf(QStringLiteral("--profile-idle"));
-    if (profileAt >= 0 && profileAt + 1 < args.size()) {
-        profileIdle = std::max(1, args.at(profileAt + 1).toInt());
-        args.remove(profileAt, 2);
-    }
+    const auto intOption = [&args](const QString& name) {
+        const qsizetype at = args.indexOf(name);
+        if (at < 0 || at + 1 >= args.size())
+            return 0;
+        const int value = std::max(1, args.at(at + 1).toInt());
+        args.remove(at, 2);
+        return value;
+    };
+    const int rounds = std::max(1, intOption(QStringLiteral("--rounds")));
+    const int profileIdle = intOption(QStringLiteral("--profile-idle"));
     const double sizeMB = args.isEmpty() ? 1536.0 : args.first().toDouble();
     if (sizeMB <= 0)
-        qFatal("usage: staging-bench [SIZE_MB] [--rounds N] [--unpainted] [--keep]");
+        qFatal("usage: staging-bench [SIZE_MB] [--rounds N] [--unpainted] [--keep] [--profile-idle N]");
 
     QTemporaryDir work(QDir::tempPath() + QStringLiteral("/vz-staging-bench-XXXXXX"));
     work.setAutoRemove(!keep);
@@ -167,16 +197,20 @@ int main(int argc, char* argv[])
         // tool's copy would slow down the next tool's file creation.
         return Staging{fs, QStringLiteral("C:\\Vireo\\"), QStringLiteral("C:\\Rodada%1\\C\\Vireo\\").arg(round)};
     };
-    const auto cpTarget = [&](int round) { return root + QStringLiteral("/cp%1").arg(round); };
-    const auto rsyncTarget = [&](int round) { return root + QStringLiteral("/rsync%1/").arg(round); };
+    const auto cpTarget = [&](int round) -> QString { return root + QStringLiteral("/cp%1").arg(round); };
+    const auto rsyncTarget = [&](int round) -> QString { return root + QStringLiteral("/rsync%1/").arg(round); };
+    const auto rsyncCommand = [&](int round) -> QString {
+        return QStringLiteral("rsync -a ") + quoted(source + QLatin1Char('/')) + QLatin1Char(' ') + quoted(rsyncTarget(round));
+    };
 
     if (profileIdle > 0) {
         stagingFor(0).stage(frame, EarliestTimestamp);
         const Timestamp after = clock.now();
-        std::vector<double> times;
+        std::vector<Timing> times;
         for (int i = 0; i < profileIdle; ++i)
             times.push_back(stagingFor(0).stage(frame, after));
-        std::printf("no-change staging through the %s: median %.3f s of %d\n", frameName, median(times), profileIdle);
+        std::printf("no-change staging through the %s: median %.3f s (%.3f s CPU) of %d\n", frameName,
+                    median(times).wall, median(times).cpu, profileIdle);
         if (!keep)
             hostfs::removeTree(root);
         return 0;
@@ -184,7 +218,7 @@ int main(int argc, char* argv[])
 
     // (a) Full copies into empty folders; each starts with no dirty pages,
     // and the order of the tools turns from round to round.
-    std::vector<double> ours, cp, rsync;
+    std::vector<Timing> ours, cp, rsync;
     const auto memoryBefore = memoryMB();
     for (int round = 0; round < rounds; ++round) {
         for (int turn = 0; turn < 3; ++turn) {
@@ -194,11 +228,10 @@ int main(int argc, char* argv[])
                 ours.push_back(stagingFor(round).stage(frame, EarliestTimestamp));
                 break;
             case 1:
-                cp.push_back(run(QStringLiteral("cp"), {QStringLiteral("-a"), source, cpTarget(round)}));
+                cp.push_back(run(QStringLiteral("cp -a ") + quoted(source) + QLatin1Char(' ') + quoted(cpTarget(round))));
                 break;
             default:
-                rsync.push_back(
-                    run(QStringLiteral("rsync"), {QStringLiteral("-a"), source + QLatin1Char('/'), rsyncTarget(round)}));
+                rsync.push_back(run(rsyncCommand(round)));
             }
         }
     }
@@ -208,34 +241,44 @@ int main(int argc, char* argv[])
     // (b) Nothing changed since the staging above.
     const Staging staging = stagingFor(0);
     const Timestamp lastStaging = clock.now();
-    std::vector<double> oursIdle, oursUnpainted, rsyncIdle, progressShares, pumpShares;
+    std::vector<Timing> oursIdle, oursUnpainted, rsyncIdle;
+    std::vector<double> progressShares, pumpShares;
     qint64 progressCalls = 0, pumpCalls = 0;
     for (int i = 0; i < 7; ++i) {
         oursIdle.push_back(staging.stage(frame, lastStaging));
-        rsyncIdle.push_back(run(QStringLiteral("rsync"), {QStringLiteral("-a"), source + QLatin1Char('/'), rsyncTarget(0)}));
+        rsyncIdle.push_back(run(rsyncCommand(0)));
         oursUnpainted.push_back(staging.stage(unpainted, lastStaging));
         bench::TimedFrame timed(frame);
-        const double total = staging.stage(timed, lastStaging);
+        const double total = staging.stage(timed, lastStaging).wall;
         progressShares.push_back(static_cast<double>(timed.progressNs) / 1e9 / total);
         pumpShares.push_back(static_cast<double>(timed.pumpNs) / 1e9 / total);
         progressCalls = timed.progressCalls;
         pumpCalls = timed.pumpCalls;
     }
 
-    std::printf("\n(a) full staging of %.1f MB, %lld files (%d round%s, median; driven through the %s)\n",
+    const Timing o = median(ours), c = median(cp), r = median(rsync);
+    std::printf("\n(a) full staging of %.1f MB, %lld files (median of %d round%s; driven through the %s)\n",
                 static_cast<double>(shape.sizeBytes) / 1048576.0, static_cast<long long>(shape.files), rounds,
                 rounds == 1 ? "" : "s", frameName);
-    std::printf("    staging %.3f s   cp -a %.3f s   rsync -a %.3f s\n", median(ours), median(cp), median(rsync));
-    std::printf("    ratio staging / cp -a    = %.2f   (goal <= 1.10)\n", median(ours) / median(cp));
-    std::printf("    ratio staging / rsync -a = %.2f\n", median(ours) / median(rsync));
+    std::printf("    staging %.3f s (%.3f CPU)   cp -a %.3f s (%.3f CPU)   rsync -a %.3f s (%.3f CPU)\n", o.wall, o.cpu,
+                c.wall, c.cpu, r.wall, r.cpu);
+    if (rounds > 1) {
+        std::printf("    rounds (staging/cp/rsync wall s):");
+        for (int round = 0; round < rounds; ++round)
+            std::printf("  %.2f/%.2f/%.2f", ours[round].wall, cp[round].wall, rsync[round].wall);
+        std::printf("\n");
+    }
+    printRatio("staging / cp -a", o, c, "   (goal <= 1.10)");
+    printRatio("staging / rsync -a", o, r, "");
+    const Timing oi = median(oursIdle), ri = median(rsyncIdle), ou = median(oursUnpainted);
     std::printf("(b) nothing changed (median of 7)\n");
-    std::printf("    staging %.3f s   rsync -a %.3f s   staging unpainted %.3f s\n", median(oursIdle),
-                median(rsyncIdle), median(oursUnpainted));
-    std::printf("    ratio staging / rsync -a = %.2f   (goal <= 1.00)\n", median(oursIdle) / median(rsyncIdle));
+    std::printf("    staging %.3f s (%.3f CPU)   rsync -a %.3f s (%.3f CPU)   staging unpainted %.3f s\n", oi.wall,
+                oi.cpu, ri.wall, ri.cpu, ou.wall);
+    printRatio("staging / rsync -a", oi, ri, "   (goal <= 1.00)");
     std::printf("    share of a run (median): progress texts and bars %.1f%% (%lld calls), pumping %.1f%% (%lld calls);\n"
-                "    window against unpainted frame: +%.1f%%\n",
+                "    window against unpainted frame: %+.1f%%\n",
                 100 * median(progressShares), static_cast<long long>(progressCalls), 100 * median(pumpShares),
-                static_cast<long long>(pumpCalls), 100 * (median(oursIdle) / median(oursUnpainted) - 1));
+                static_cast<long long>(pumpCalls), 100 * (oi.wall / ou.wall - 1));
     std::printf("memory: peak %.1f MB before the full staging, %.1f MB after; resident %.1f -> %.1f MB\n",
                 memoryBefore.first, memoryAfter.first, memoryBefore.second, memoryAfter.second);
 
