@@ -5,15 +5,19 @@
 //   (b) a staging where nothing changed against `rsync -a` with nothing to do;
 // and how much of (b) the progress texts, bars and pumping take.
 //
-//   staging-bench [SIZE_MB] [--rounds N] [--unpainted] [--keep] [--profile-idle N]
+//   staging-bench [SIZE_MB] [--rounds N] [--dir FOLDER] [--unpainted] [--keep] [--profile-idle N]
 //
 // SIZE_MB (default 1536) scales the tree (about 20,000 files at full size).
 // Each round runs the three full copies in a turning order into fresh
-// folders. Times are wall-clock seconds and, beside them, the CPU seconds
+// folders; between rounds the copies are removed and a minute passes. Times are wall-clock seconds and, beside them, the CPU seconds
 // (user + system) of the process doing the work, which a busy machine
 // disturbs less. --profile-idle N stages once and then only repeats the
 // no-change staging N times (no other tool runs), for a profiler.
-// The generated trees live in a temporary folder removed at the end.
+// The generated trees live in a temporary folder (under FOLDER, by default
+// the system's temporary folder) removed at the end. On ext4 without a
+// journal, files freed in the last minutes slow down creating new ones, so
+// leave some minutes between runs there; a tmpfs folder (/dev/shm) has no
+// such effect and needs about four times SIZE_MB of memory.
 
 #include "app/MainWindow.h"
 #include "bench/staging/BenchFrames.h"
@@ -30,6 +34,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <ctime>
@@ -148,11 +153,17 @@ int main(int argc, char* argv[])
     };
     const int rounds = std::max(1, intOption(QStringLiteral("--rounds")));
     const int profileIdle = intOption(QStringLiteral("--profile-idle"));
+    QString folder = QDir::tempPath();
+    const qsizetype dirAt = args.indexOf(QStringLiteral("--dir"));
+    if (dirAt >= 0 && dirAt + 1 < args.size()) {
+        folder = args.at(dirAt + 1);
+        args.remove(dirAt, 2);
+    }
     const double sizeMB = args.isEmpty() ? 1536.0 : args.first().toDouble();
     if (sizeMB <= 0)
-        qFatal("usage: staging-bench [SIZE_MB] [--rounds N] [--unpainted] [--keep] [--profile-idle N]");
+        qFatal("usage: staging-bench [SIZE_MB] [--rounds N] [--dir FOLDER] [--unpainted] [--keep] [--profile-idle N]");
 
-    QTemporaryDir work(QDir::tempPath() + QStringLiteral("/vz-staging-bench-XXXXXX"));
+    QTemporaryDir work(folder + QStringLiteral("/vz-staging-bench-XXXXXX"));
     work.setAutoRemove(!keep);
     const QString root = work.path();
     QDir(root).mkpath(QStringLiteral("prefix/dosdevices"));
@@ -221,6 +232,16 @@ int main(int argc, char* argv[])
     std::vector<Timing> ours, cp, rsync;
     const auto memoryBefore = memoryMB();
     for (int round = 0; round < rounds; ++round) {
+        if (round > 0) {
+            // The last round's copies go, and a minute passes so that their
+            // freed inodes no longer slow down creating files.
+            flush();
+            hostfs::removeTree(driveC + QStringLiteral("/Rodada%1").arg(round - 1));
+            hostfs::removeTree(cpTarget(round - 1));
+            hostfs::removeTree(rsyncTarget(round - 1));
+            flush();
+            QThread::sleep(61);
+        }
         for (int turn = 0; turn < 3; ++turn) {
             flush();
             switch ((round + turn) % 3) {
@@ -239,14 +260,14 @@ int main(int argc, char* argv[])
     const auto memoryAfter = memoryMB();
 
     // (b) Nothing changed since the staging above.
-    const Staging staging = stagingFor(0);
+    const Staging staging = stagingFor(rounds - 1);
     const Timestamp lastStaging = clock.now();
     std::vector<Timing> oursIdle, oursUnpainted, rsyncIdle;
     std::vector<double> progressShares, pumpShares;
     qint64 progressCalls = 0, pumpCalls = 0;
     for (int i = 0; i < 7; ++i) {
         oursIdle.push_back(staging.stage(frame, lastStaging));
-        rsyncIdle.push_back(run(rsyncCommand(0)));
+        rsyncIdle.push_back(run(rsyncCommand(rounds - 1)));
         oursUnpainted.push_back(staging.stage(unpainted, lastStaging));
         bench::TimedFrame timed(frame);
         const double total = staging.stage(timed, lastStaging).wall;
