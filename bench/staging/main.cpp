@@ -5,19 +5,22 @@
 //   (b) a staging where nothing changed against `rsync -a` with nothing to do;
 // and how much of (b) the progress texts, bars and pumping take.
 //
-//   staging-bench [SIZE_MB] [--rounds N] [--dir FOLDER] [--unpainted] [--keep] [--profile-idle N]
+//   staging-bench [SIZE_MB] [--rounds N] [--dir FOLDER] [--remove-between-rounds] [--unpainted] [--keep]
+//                 [--profile-idle N]
 //
 // SIZE_MB (default 1536) scales the tree (about 20,000 files at full size).
 // Each round runs the three full copies in a turning order into fresh
-// folders; between rounds the copies are removed and a minute passes. Times are wall-clock seconds and, beside them, the CPU seconds
+// folders, kept until the end (3 x SIZE_MB per round) unless
+// --remove-between-rounds removes each round's copies before the next. Times are wall-clock seconds and, beside them, the CPU seconds
 // (user + system) of the process doing the work, which a busy machine
 // disturbs less. --profile-idle N stages once and then only repeats the
 // no-change staging N times (no other tool runs), for a profiler.
 // The generated trees live in a temporary folder (under FOLDER, by default
 // the system's temporary folder) removed at the end. On ext4 without a
-// journal, files freed in the last minutes slow down creating new ones, so
-// leave some minutes between runs there; a tmpfs folder (/dev/shm) has no
-// such effect and needs about four times SIZE_MB of memory.
+// journal, inodes freed in the last minutes slow down creating files for
+// whoever creates next, so leave five minutes between runs there and keep
+// the copies between rounds; on a tmpfs folder (--dir /dev/shm, which has
+// no such effect) remove them between rounds to spare memory.
 
 #include "app/MainWindow.h"
 #include "bench/staging/BenchFrames.h"
@@ -34,7 +37,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <ctime>
@@ -143,6 +145,7 @@ int main(int argc, char* argv[])
     QStringList args = QApplication::arguments().mid(1);
     const bool keep = args.removeAll(QStringLiteral("--keep")) > 0;
     const bool unpaintedOnly = args.removeAll(QStringLiteral("--unpainted")) > 0;
+    const bool removeBetweenRounds = args.removeAll(QStringLiteral("--remove-between-rounds")) > 0;
     const auto intOption = [&args](const QString& name) {
         const qsizetype at = args.indexOf(name);
         if (at < 0 || at + 1 >= args.size())
@@ -161,7 +164,8 @@ int main(int argc, char* argv[])
     }
     const double sizeMB = args.isEmpty() ? 1536.0 : args.first().toDouble();
     if (sizeMB <= 0)
-        qFatal("usage: staging-bench [SIZE_MB] [--rounds N] [--dir FOLDER] [--unpainted] [--keep] [--profile-idle N]");
+        qFatal("usage: staging-bench [SIZE_MB] [--rounds N] [--dir FOLDER] [--remove-between-rounds] [--unpainted] "
+               "[--keep] [--profile-idle N]");
 
     QTemporaryDir work(folder + QStringLiteral("/vz-staging-bench-XXXXXX"));
     work.setAutoRemove(!keep);
@@ -232,15 +236,10 @@ int main(int argc, char* argv[])
     std::vector<Timing> ours, cp, rsync;
     const auto memoryBefore = memoryMB();
     for (int round = 0; round < rounds; ++round) {
-        if (round > 0) {
-            // The last round's copies go, and a minute passes so that their
-            // freed inodes no longer slow down creating files.
-            flush();
+        if (round > 0 && removeBetweenRounds) {
             hostfs::removeTree(driveC + QStringLiteral("/Rodada%1").arg(round - 1));
             hostfs::removeTree(cpTarget(round - 1));
             hostfs::removeTree(rsyncTarget(round - 1));
-            flush();
-            QThread::sleep(61);
         }
         for (int turn = 0; turn < 3; ++turn) {
             flush();
