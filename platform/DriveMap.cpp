@@ -2,7 +2,6 @@
 
 #include "platform/FileSystem.h"
 
-#include <QDir>
 #include <QStringList>
 #include <algorithm>
 

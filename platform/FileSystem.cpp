@@ -3,7 +3,6 @@
 #include "platform/Trash.h"
 
 #include <QDir>
-#include <QFile>
 #include <memory>
 
 #include <dirent.h>
@@ -12,13 +11,17 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace vz {
@@ -93,6 +96,42 @@ std::optional<quint32> readDosAttrib(const char* path, bool* unsupported = nullp
     return std::nullopt;
 }
 
+// getxattrat(2) (Linux 6.13) reads an attribute of a name in an open folder
+// without the kernel walking the whole path again. Older kernels, and
+// sandboxes that filter the call, answer ENOSYS or EPERM: from then on the
+// path is used.
+constexpr long GetXattrAtSyscall = 464;
+struct XattrArgs {
+    quint64 value;
+    quint32 size;
+    quint32 flags;
+};
+std::atomic<bool> getXattrAtUnavailable{false};
+
+// user.DOSATTRIB of the entry `name` of the folder open as dirFd, whose path
+// (ending in "/") is the first folderLength bytes of `path`.
+std::optional<quint32> readDosAttribAt(int dirFd, const char* name, QByteArray& path, qsizetype folderLength,
+                                       bool* unsupported)
+{
+    if (!getXattrAtUnavailable.load(std::memory_order_relaxed)) {
+        const auto bytes = readDosAttribBytes([dirFd, name](void* buffer, size_t size) -> ssize_t {
+            XattrArgs args{reinterpret_cast<quintptr>(buffer), static_cast<quint32>(size), 0};
+            return ::syscall(GetXattrAtSyscall, dirFd, name, 0, DosAttribName, &args, sizeof args);
+        });
+        if (bytes)
+            return parseDosAttrib(bytes->constData(), bytes->size());
+        if (errno != ENOSYS && errno != EPERM) {
+            if (errno == ENOTSUP)
+                *unsupported = true;
+            return std::nullopt;
+        }
+        getXattrAtUnavailable.store(true, std::memory_order_relaxed);
+    }
+    path.truncate(folderLength);
+    path.append(name);
+    return readDosAttrib(path.constData(), unsupported);
+}
+
 quint32 attributesFrom(const struct stat& st, const char* name, std::optional<quint32> dos, bool isLink)
 {
     const bool folder = S_ISDIR(st.st_mode);
@@ -130,7 +169,7 @@ struct timespec timespecFromMs(qint64 ms)
 DirEntry entryFrom(const struct stat& st, const char* name, std::optional<quint32> dos, bool isLink)
 {
     DirEntry e;
-    e.name = hostfs::decodeName(QByteArray(name));
+    e.name = hostfs::decodeName(name, static_cast<qsizetype>(std::strlen(name)));
     e.isFolder = S_ISDIR(st.st_mode);
     e.sizeBytes = e.isFolder ? 0 : qint64(st.st_size);
     e.attributes = attributesFrom(st, name, dos, isLink);
@@ -149,7 +188,8 @@ QByteArray baseName(const QByteArray& path)
 
 int openFile(const char* path, int flags, mode_t mode = 0)
 {
-    // O_NONBLOCK keeps a FIFO from blocking the open; regular files ignore it.
+    // O_NONBLOCK keeps a FIFO from blocking the open; regular files ignore
+    // it, and it costs nothing (no fcntl) as it is given here.
     int fd;
     do {
         fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
@@ -304,6 +344,19 @@ bool copyDosAttrib(int from, int to, bool targetIsNew)
     return ::fremovexattr(to, DosAttribName) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
+// Closes a listed folder when it goes out of scope, also when the visitor throws.
+struct OpenFolder {
+    explicit OpenFolder(DIR* d) : dir(d) {}
+    ~OpenFolder()
+    {
+        if (dir != nullptr)
+            ::closedir(dir);
+    }
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+    DIR* dir;
+};
+
 // Closes a descriptor when it goes out of scope.
 struct Descriptor {
     explicit Descriptor(int d) : fd(d) {}
@@ -317,19 +370,47 @@ struct Descriptor {
     int fd;
 };
 
+// The time rounded down through the 2-second FAT form of local time: the
+// milliseconds dropped, and one second more when the local second is odd.
+// Local time is UTC plus the offset of that moment, so this needs no
+// conversion back from local time (mktime reads the zone file again on
+// every call), and it stays exact in the repeated hour of a clock change.
+// Outside 1980..2107, where the FAT form clamps, the time is kept to the
+// even second, so both files still give the same FAT time.
 qint64 fatRoundedMs(qint64 ms)
 {
-    const qint64 rounded = UnixMsFromTimestamp(RoundToFat(TimestampFromUnixMs(ms)));
-    if (ms - rounded >= 0 && ms - rounded < 2000)
-        return rounded;
-    // Outside 1980..2107 the FAT form clamps, and in the repeated hour of a
-    // clock change local time is ambiguous: keep the true time, to the even
-    // second, so both files still give the same FAT time.
     qint64 seconds = ms / 1000;
     if (ms % 1000 < 0)
         --seconds;
-    seconds -= ((seconds % 2) + 2) % 2;
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm local {};
+    const qint64 offset = ::localtime_r(&t, &local) != nullptr ? qint64(local.tm_gmtoff) : 0;
+    seconds -= (((seconds + offset) % 2) + 2) % 2;
     return seconds * 1000;
+}
+
+// Makes the folder, its missing parents first: the whole path is tried
+// first, so a folder whose parent exists costs one call.
+bool makeFolders(const QByteArray& path, mode_t mode, int depth)
+{
+    if (::mkdir(path.constData(), mode) == 0)
+        return true;
+    int error = errno;
+    if (error == ENOENT && depth < 4096) {
+        const qsizetype cut = path.lastIndexOf('/');
+        if (cut <= 0 || !makeFolders(path.left(cut), mode, depth + 1))
+            return false;
+        if (::mkdir(path.constData(), mode) == 0)
+            return true;
+        error = errno;
+    }
+    if (error == EEXIST) {
+        struct stat st;
+        if (::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return true;
+    }
+    errno = error;
+    return false;
 }
 
 bool removeTreeBytes(const QByteArray& path, int depth);
@@ -571,10 +652,6 @@ void HostFile::close()
 
 namespace hostfs {
 
-QByteArray encodeName(const QString& hostPath) { return QFile::encodeName(hostPath); }
-
-QString decodeName(const QByteArray& bytes) { return QFile::decodeName(bytes); }
-
 QString errorText(int errorNumber)
 {
     char buffer[256];
@@ -615,20 +692,21 @@ bool isFolder(const QString& hostPath)
     return ::stat(encodeName(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool listFolder(const QString& hostFolder, const std::function<bool(const DirEntry&)>& visit, int* errorNumber)
+bool listFolder(const QString& hostFolder, const std::function<bool(const DirEntry&)>& visit, int* errorNumber,
+                ListOptions options)
 {
     QByteArray path = encodeName(hostFolder);
-    const int dirFd = openFile(path.constData(), O_RDONLY | O_DIRECTORY);
-    DIR* dir = dirFd >= 0 ? ::fdopendir(dirFd) : nullptr;
-    if (dir == nullptr) {
+    // opendir, not open and fdopendir: the latter checks the descriptor
+    // with two more calls for every folder listed.
+    const OpenFolder folder(::opendir(path.constData()));
+    if (folder.dir == nullptr) {
         const int error = errno;
-        if (dirFd >= 0)
-            ::close(dirFd);
         if (errorNumber != nullptr)
             *errorNumber = error;
         errno = error;
         return false;
     }
+    const int dirFd = ::dirfd(folder.dir);
     if (!path.endsWith('/'))
         path.append('/');
     const qsizetype folderLength = path.size();
@@ -636,12 +714,22 @@ bool listFolder(const QString& hostFolder, const std::function<bool(const DirEnt
     int error = 0;
     while (true) {
         errno = 0;
-        const dirent* entry = ::readdir(dir);
+        const dirent* entry = ::readdir(folder.dir);
         if (entry == nullptr) {
             error = errno;
             break;
         }
         const char* name = entry->d_name;
+        if (isDotOrDotDot(name)) {
+            // Every walk skips them: listed as plain folders, without a look at them.
+            DirEntry dots;
+            dots.name = QString::fromLatin1(name);
+            dots.isFolder = true;
+            dots.attributes = AttrDirectory;
+            if (!visit(dots))
+                break;
+            continue;
+        }
         struct stat st;
         bool isLink = entry->d_type == DT_LNK;
         if (::fstatat(dirFd, name, &st, 0) != 0) {
@@ -655,15 +743,11 @@ bool listFolder(const QString& hostFolder, const std::function<bool(const DirEnt
             isLink = ::fstatat(dirFd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
         }
         std::optional<quint32> dos;
-        if (!xattrUnsupported && !isDotOrDotDot(name)) {
-            path.truncate(folderLength);
-            path.append(name);
-            dos = readDosAttrib(path.constData(), &xattrUnsupported);
-        }
+        if (!xattrUnsupported && (options.fileDosAttributes || S_ISDIR(st.st_mode)))
+            dos = readDosAttribAt(dirFd, name, path, folderLength, &xattrUnsupported);
         if (!visit(entryFrom(st, name, dos, isLink)))
             break;
     }
-    ::closedir(dir);
     if (error != 0) {
         if (errorNumber != nullptr)
             *errorNumber = error;
@@ -671,6 +755,16 @@ bool listFolder(const QString& hostFolder, const std::function<bool(const DirEnt
         return false;
     }
     return true;
+}
+
+PathKind pathKind(const QString& hostPath)
+{
+    struct stat st;
+    if (::lstat(encodeName(hostPath).constData(), &st) != 0)
+        return PathKind::Missing;
+    if (S_ISLNK(st.st_mode))
+        return PathKind::Link;
+    return S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::File;
 }
 
 quint32 attributes(const QString& hostPath)
@@ -724,28 +818,21 @@ bool createFolders(const QString& hostPath, uint mode)
 {
     if (hostPath.isEmpty())
         return false;
-    const QByteArray path = encodeName(QDir::cleanPath(hostPath));
-    struct stat st;
-    if (::stat(path.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return true;
-        errno = EEXIST;
-        return false;
-    }
-    for (qsizetype i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path.at(i) != '/')
-            continue;
-        const QByteArray part = path.left(i);
-        if (::mkdir(part.constData(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
-            return false;
-    }
-    return isFolder(hostPath);
+    return makeFolders(encodeName(QDir::cleanPath(hostPath)), static_cast<mode_t>(mode), 0);
+}
+
+QString currentFolder()
+{
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr)
+        return QStringLiteral("/");
+    return decodeName(buffer, static_cast<qsizetype>(std::strlen(buffer)));
 }
 
 QString canonicalPath(const QString& hostPath)
 {
     constexpr QChar Slash = QLatin1Char('/');
-    QString path = QDir::cleanPath(QDir::isAbsolutePath(hostPath) ? hostPath : QDir::current().absoluteFilePath(hostPath));
+    QString path = QDir::cleanPath(hostPath.startsWith(Slash) ? hostPath : currentFolder() + Slash + hostPath);
     QString rest;
     char buffer[PATH_MAX];
     while (true) {
@@ -866,7 +953,23 @@ DiskSpace diskSpace(const QString& hostPath)
     return space;
 }
 
-QString tempFolder() { return QDir::tempPath(); }
+QString tempFolder()
+{
+    // The bytes the environment holds, decoded as every host name is.
+    const QByteArray fromEnvironment = qgetenv("TMPDIR");
+    return QDir::cleanPath(fromEnvironment.isEmpty() ? QStringLiteral("/tmp") : decodeName(fromEnvironment));
+}
+
+QString createUniqueFile(const QString& hostFolder, const QString& prefix, const QString& suffix)
+{
+    const QByteArray suffixBytes = encodeName(suffix);
+    QByteArray name = encodeName(hostFolder + QLatin1Char('/') + prefix) + "XXXXXX" + suffixBytes;
+    const int fd = ::mkostemps(name.data(), static_cast<int>(suffixBytes.size()), O_CLOEXEC);
+    if (fd < 0)
+        return QString();
+    ::close(fd);
+    return decodeName(name);
+}
 
 QString executablePath()
 {

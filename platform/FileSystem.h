@@ -33,7 +33,7 @@ enum FileAttribute : quint32 {
 };
 
 struct DirEntry {
-    QString name;                // as listed; "." and ".." are listed too
+    QString name;                // as listed; "." and ".." are listed too, as folders with no time
     qint64 sizeBytes = 0;        // 64-bit; 0 for folders
     bool isFolder = false;
     quint32 attributes = 0;      // FileAttribute bits (AttrDirectory for folders)
@@ -92,8 +92,16 @@ struct DiskSpace {
 
 namespace hostfs {
 
+// Host names are bytes; the program holds them as text without losing any.
+// Valid UTF-8 decodes as usual; each byte of a sequence that is not valid
+// UTF-8 (a Latin-1 name from a Samba share, say) decodes to the lone
+// surrogate U+DC80 + (byte - 0x80) and encodes back to that very byte, so
+// every name read from the host opens, copies and archives as it is.
 QByteArray encodeName(const QString& hostPath);   // to the bytes the kernel sees
 QString decodeName(const QByteArray& bytes);
+QString decodeName(const char* bytes, qsizetype length);
+// True when a decoded name holds bytes that are not valid UTF-8.
+bool holdsRawBytes(const QString& name);
 QString errorText(int errorNumber);               // strerror text
 
 std::optional<DirEntry> stat(const QString& hostPath);  // follows links
@@ -101,13 +109,30 @@ bool exists(const QString& hostPath);
 bool isFile(const QString& hostPath);
 bool isFolder(const QString& hostPath);
 
+// What a listing reads besides the names, kinds, sizes and times.
+struct ListOptions {
+    // Read user.DOSATTRIB (hidden, system, archive) of files as well as of
+    // folders. Without it a file's attributes hold only what its name and
+    // mode say (the dot rule, read-only, archive): enough for walks that
+    // copy files whatever their attributes and only skip hidden or system
+    // folders, and one extended-attribute lookup per file cheaper.
+    bool fileDosAttributes = true;
+};
+inline constexpr ListOptions FolderAttributesOnly{false};
+
 // Calls visit for every entry of the folder in the order the file system
 // returns them, "." and ".." included; stops when visit returns false.
 // Symbolic links are reported as what they point to, except that a link to a
 // folder carries the system attribute, so tree walks do not enter it. Returns
 // false (errno in *errorNumber) when the folder cannot be opened or read.
+// An exception from visit leaves the listing (the folder is closed) and
+// goes on to the caller.
 bool listFolder(const QString& hostFolder, const std::function<bool(const DirEntry&)>& visit,
-                int* errorNumber = nullptr);
+                int* errorNumber = nullptr, ListOptions options = {});
+
+// What is at a path itself, a final symbolic link not followed.
+enum class PathKind { Missing, File, Folder, Link };
+PathKind pathKind(const QString& hostPath);
 
 quint32 attributes(const QString& hostPath);  // 0 when missing
 bool setAttributes(const QString& hostPath, quint32 attributes);
@@ -118,6 +143,7 @@ bool createFolders(const QString& hostPath, uint mode);
 // The absolute, canonical form of a host path that need not exist: its
 // longest existing ancestor is resolved (links, "..") and the rest appended.
 QString canonicalPath(const QString& hostPath);
+QString currentFolder();
 bool removeFile(const QString& hostPath);     // false for a read-only file, as on Windows
 bool removeTree(const QString& hostPath);     // permanent, recursive; true when nothing is left
 // Fails when the target exists, as on Windows (nothing is replaced), and
@@ -150,6 +176,9 @@ bool copyFile(const QString& fromHostPath, const QString& toHostPath, const Copy
 bool moveToTrash(const QString& hostPath);
 DiskSpace diskSpace(const QString& hostPath);
 QString tempFolder();         // the system's temporary folder
+// Creates a new empty file (mode 0600) named prefix, six random characters
+// and suffix in the folder; its path, or empty when none could be made.
+QString createUniqueFile(const QString& hostFolder, const QString& prefix, const QString& suffix);
 QString executablePath();     // this process's executable
 
 }  // namespace hostfs

@@ -3,8 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
-#include <QDir>
-#include <QUrl>
+#include <QByteArray>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -172,10 +171,11 @@ Trash Trash::forCurrentUser()
 
 QString Trash::homeTrashFolderFromEnvironment()
 {
-    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (QDir::isAbsolutePath(dataHome))
+    // The variables' bytes, decoded as every host name is.
+    const QString dataHome = hostfs::decodeName(qgetenv("XDG_DATA_HOME"));
+    if (dataHome.startsWith(Slash))
         return joinHost(dataHome, QStringLiteral("Trash"));
-    QString home = qEnvironmentVariable("HOME");
+    QString home = hostfs::decodeName(qgetenv("HOME"));
     if (home.isEmpty()) {
         if (const passwd* user = ::getpwuid(::geteuid()))
             home = hostfs::decodeName(QByteArray(user->pw_dir));
@@ -241,7 +241,7 @@ Trash::Outcome Trash::remove(const QString& hostPath) const
     if (!topdir.isEmpty())
         recordedPath = topdir == QLatin1String("/") ? item.mid(1) : item.mid(topdir.size() + 1);
     const QByteArray info = QByteArrayLiteral("[Trash Info]\nPath=") +
-                            QUrl::toPercentEncoding(recordedPath, QByteArrayLiteral("/")) +
+                            hostfs::encodeName(recordedPath).toPercentEncoding(QByteArrayLiteral("/")) +
                             QByteArrayLiteral("\nDeletionDate=") + deletionDate(now_()).toLatin1() + '\n';
 
     for (int attempt = 1; attempt < 10000; ++attempt) {

@@ -11,9 +11,16 @@
 #include <gtest/gtest.h>
 #include <map>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
+#include <stdexcept>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 
 namespace vz {
@@ -51,6 +58,43 @@ std::map<QString, DirEntry> listing(const QString& folder)
     std::map<QString, DirEntry> entries;
     EXPECT_TRUE(hostfs::listFolder(folder, [&](const DirEntry& e) { return entries.emplace(e.name, e), true; }));
     return entries;
+}
+
+QString units(std::initializer_list<char16_t> utf16)
+{
+    return QString(reinterpret_cast<const QChar*>(utf16.begin()), static_cast<qsizetype>(utf16.size()));
+}
+
+// Runs check in a child process and returns its exit code (-1 when it did not exit).
+int inChild(const std::function<int()>& check)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(check());
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+int openDescriptors()
+{
+    int count = 0;
+    DIR* dir = ::opendir("/proc/self/fd");
+    while (dir != nullptr && ::readdir(dir) != nullptr)
+        ++count;
+    if (dir != nullptr)
+        ::closedir(dir);
+    return count;
+}
+
+// Writes a file whose name is given as the bytes the kernel sees.
+void writeRaw(const QByteArray& path, const QByteArray& bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path.constData();
+    ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    ::close(fd);
 }
 
 // `flock` from util-linux, as another program would try it.
@@ -364,31 +408,25 @@ TEST(HostFs, WithoutExtendedAttributesOnlyTheDotRuleApplies)
     ASSERT_TRUE(QDir().mkpath(mounted));
     const QString source = writeFile(dir.file(S("sistema.dat")), "s");
     setDosAttrib(source, "0x4");
-    const int result = [&] {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                ::mount("none", QFile::encodeName(mounted).constData(), "ramfs", 0, nullptr) != 0)
-                ::_exit(77);
-            int failures = 0;
-            writeFile(mounted + S("/.oculto"), "h");
-            writeFile(mounted + S("/plain"), "p");
-            if (!hostfs::setAttributes(mounted + S("/plain"), AttrHidden | AttrSystem))
-                failures |= 1;
-            std::map<QString, quint32> attributes;
-            hostfs::listFolder(mounted, [&](const DirEntry& e) { return attributes[e.name] = e.attributes, true; });
-            if (attributes[S(".oculto")] != quint32(AttrHidden | AttrArchive))
-                failures |= 2;
-            if (attributes[S("plain")] != quint32(AttrArchive))
-                failures |= 4;
-            if (!hostfs::copyFile(source, mounted + S("/copia")) || readFile(mounted + S("/copia")) != "s")
-                failures |= 8;
-            ::_exit(failures);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }();
+    const int result = inChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", QFile::encodeName(mounted).constData(), "ramfs", 0, nullptr) != 0)
+            return 77;
+        int failures = 0;
+        writeFile(mounted + S("/.oculto"), "h");
+        writeFile(mounted + S("/plain"), "p");
+        if (!hostfs::setAttributes(mounted + S("/plain"), AttrHidden | AttrSystem))
+            failures |= 1;
+        std::map<QString, quint32> attributes;
+        hostfs::listFolder(mounted, [&](const DirEntry& e) { return attributes[e.name] = e.attributes, true; });
+        if (attributes[S(".oculto")] != quint32(AttrHidden | AttrArchive))
+            failures |= 2;
+        if (attributes[S("plain")] != quint32(AttrArchive))
+            failures |= 4;
+        if (!hostfs::copyFile(source, mounted + S("/copia")) || readFile(mounted + S("/copia")) != "s")
+            failures |= 8;
+        return failures;
+    });
     if (result == 77)
         GTEST_SKIP() << "no private mount namespace here (needs root)";
     EXPECT_EQ(result, 0);
@@ -436,6 +474,26 @@ TEST(HostFs, CanonicalPathOfPathsThatDoNotExist)
     EXPECT_GT(hostfs::diskSpace(dir.path()).totalBytes, 0);
     EXPECT_GT(hostfs::diskSpace(dir.path()).freeBytes, 0);
     EXPECT_EQ(hostfs::decodeName(hostfs::encodeName(S("Canção"))), S("Canção"));
+
+    // Relative paths are taken from the working folder.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.file(S("link"))));
+    EXPECT_EQ(hostfs::currentFolder(), dir.file(S("real")));
+    EXPECT_EQ(hostfs::canonicalPath(S("novo/../x")), dir.file(S("real/x")));
+    QDir::setCurrent(before);
+
+    // Unique files for temporary archives.
+    const QString first = hostfs::createUniqueFile(dir.path(), S("zip"), S(".zip"));
+    const QString second = hostfs::createUniqueFile(dir.path(), S("zip"), S(".zip"));
+    EXPECT_NE(first, second);
+    for (const QString& made : {first, second}) {
+        EXPECT_TRUE(made.startsWith(dir.file(S("zip")))) << made.toStdString();
+        EXPECT_TRUE(made.endsWith(S(".zip")));
+        EXPECT_EQ(made.size(), dir.file(S("zipXXXXXX.zip")).size());
+        EXPECT_EQ(modeOf(made), 0600u);
+        EXPECT_EQ(hostfs::stat(made)->sizeBytes, 0);
+    }
+    EXPECT_TRUE(hostfs::createUniqueFile(dir.file(S("nada")), S("zip"), S(".zip")).isEmpty());
 }
 
 TEST(FileSystem, WindowsPathOperations)
@@ -454,6 +512,187 @@ TEST(FileSystem, WindowsPathOperations)
     EXPECT_TRUE(fs.deleteFile(S("C:\\Vireo\\copia.FDB")));
     EXPECT_FALSE(fs.fileExists(S("C:\\Vireo\\Copia.fdb")));
     EXPECT_FALSE(fs.deleteFile(S("C:\\Vireo\\Vireodb")));
+}
+
+TEST(HostNames, BytesThatAreNotUtf8DecodeToEscapesAndBack)
+{
+    struct Case {
+        QByteArray bytes;
+        QString text;
+    } cases[] = {
+        {QByteArray("plain.txt"), S("plain.txt")},
+        {QByteArray("Can\xC3\xA7\xC3\xA3o \xF0\x9F\x8E\xB5.mp3"), S("Canção 🎵.mp3")},
+        // Latin-1 from a Samba share: one escape per byte.
+        {QByteArray("M\xFAsica.mp3"), S("M") + QChar(0xDCFA) + S("sica.mp3")},
+        // An overlong "/", an encoded surrogate, a code point past U+10FFFF,
+        // a sequence cut short and a stray continuation byte.
+        {QByteArray("\xC0\xAF"), units({0xDCC0, 0xDCAF})},
+        {QByteArray("\xED\xB2\x80"), units({0xDCED, 0xDCB2, 0xDC80})},
+        {QByteArray("\xF4\x90\x80\x80"), units({0xDCF4, 0xDC90, 0xDC80, 0xDC80})},
+        {QByteArray("a\xE2\x82"), units({u'a', 0xDCE2, 0xDC82})},
+        {QByteArray("\x80\xC3\xA9"), units({0xDC80, 0xE9})},
+        // An escaped byte right after a character of two UTF-16 units.
+        {QByteArray("\xF0\x9F\x8E\xB5\xFF"), S("🎵") + QChar(0xDCFF)},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(hostfs::decodeName(k.bytes), k.text) << k.bytes.toHex().constData();
+        EXPECT_EQ(hostfs::encodeName(k.text), k.bytes) << k.bytes.toHex().constData();
+        EXPECT_EQ(hostfs::holdsRawBytes(k.text), QString::fromUtf8(k.bytes).toUtf8() != k.bytes)
+            << k.bytes.toHex().constData();
+    }
+    // Lone surrogates no host name decodes to are written as U+FFFD.
+    EXPECT_EQ(hostfs::encodeName(units({0xD800, u'x'})), QByteArray("\xEF\xBF\xBDx"));
+    EXPECT_EQ(hostfs::encodeName(units({0xDC10})), QByteArray("\xEF\xBF\xBD"));
+    EXPECT_FALSE(hostfs::holdsRawBytes(units({0xDC10})));
+}
+
+TEST(HostFs, NamesInLatin1BytesAreListedOpenedCopiedAndRenamed)
+{
+    TempDir dir;
+    const QByteArray folder = hostfs::encodeName(dir.path());
+    writeRaw(folder + "/M\xFAsica.mp3", "ID3 latin-1");
+    ASSERT_EQ(::mkdir(QByteArray(folder + "/Can\xE7\xF5" "es").constData(), 0755), 0);
+    writeRaw(folder + "/Can\xE7\xF5" "es/faixa.mp3", "faixa");
+
+    QString file, sub;
+    ASSERT_TRUE(hostfs::listFolder(dir.path(), [&](const DirEntry& e) {
+        if (e.isFolder && e.name.startsWith(S("Can")))
+            sub = e.name;
+        else if (e.name.endsWith(S("sica.mp3")))
+            file = e.name;
+        return true;
+    }));
+    ASSERT_EQ(file, S("M") + QChar(0xDCFA) + S("sica.mp3"));
+    ASSERT_FALSE(sub.isEmpty());
+    EXPECT_TRUE(hostfs::isFile(dir.file(file)));
+    EXPECT_EQ(hostfs::stat(dir.file(file))->sizeBytes, 11);
+    HostFile opened = HostFile::openRead(dir.file(file), ShareMode::None);
+    ASSERT_TRUE(opened.isOpen());
+    opened.close();
+
+    // Copied into the other folder, renamed there and listed again: the same bytes all along.
+    ASSERT_TRUE(hostfs::copyFile(dir.file(file), dir.file(sub + S("/") + file)));
+    ASSERT_TRUE(hostfs::rename(dir.file(sub + S("/") + file), dir.file(sub + S("/outra ") + file)));
+    struct stat st;
+    EXPECT_EQ(::stat(QByteArray(folder + "/Can\xE7\xF5" "es/outra M\xFAsica.mp3").constData(), &st), 0);
+    EXPECT_EQ(st.st_size, 11);
+    EXPECT_EQ(hostfs::pathKind(dir.file(sub)), hostfs::PathKind::Folder);
+    EXPECT_TRUE(hostfs::createFolders(dir.file(sub + S("/") + sub)));
+    EXPECT_EQ(::stat(QByteArray(folder + "/Can\xE7\xF5" "es/Can\xE7\xF5" "es").constData(), &st), 0);
+    EXPECT_EQ(hostfs::canonicalPath(dir.file(sub + S("/../") + file)), dir.file(file));
+    EXPECT_TRUE(hostfs::removeTree(dir.file(sub)));
+    EXPECT_NE(::stat(QByteArray(folder + "/Can\xE7\xF5" "es").constData(), &st), 0);
+}
+
+TEST(HostFs, ListingForCopiesReadsOnlyTheFoldersDosAttributes)
+{
+    TempDir dir;
+    writeFile(dir.file(S("sistema.sys")), "s");
+    setDosAttrib(dir.file(S("sistema.sys")), "0x6");
+    writeFile(dir.file(S(".ponto")), "p");
+    ASSERT_TRUE(QDir().mkpath(dir.file(S("Oculta"))));
+    setDosAttrib(dir.file(S("Oculta")), "0x2");
+    ASSERT_TRUE(QDir().mkpath(dir.file(S("Pasta"))));
+    ASSERT_TRUE(QFile::link(dir.file(S("Pasta")), dir.file(S("ligacao"))));
+
+    std::map<QString, quint32> full, forCopies;
+    ASSERT_TRUE(hostfs::listFolder(dir.path(), [&](const DirEntry& e) { return full[e.name] = e.attributes, true; }));
+    ASSERT_TRUE(hostfs::listFolder(
+        dir.path(), [&](const DirEntry& e) { return forCopies[e.name] = e.attributes, true; }, nullptr,
+        hostfs::FolderAttributesOnly));
+    EXPECT_EQ(full[S("sistema.sys")], quint32(AttrHidden | AttrSystem));
+    // A file keeps what its name and mode say; folders keep everything.
+    EXPECT_EQ(forCopies[S("sistema.sys")], quint32(AttrArchive));
+    EXPECT_EQ(forCopies[S(".ponto")], quint32(AttrArchive | AttrHidden));
+    EXPECT_EQ(forCopies[S("Oculta")], quint32(AttrDirectory | AttrHidden));
+    EXPECT_EQ(forCopies[S("ligacao")], quint32(AttrDirectory | AttrSystem));
+    EXPECT_EQ(forCopies[S("Pasta")], full[S("Pasta")]);
+}
+
+TEST(HostFs, ListingClosesTheFolderWhenTheVisitorThrows)
+{
+    TempDir dir;
+    for (int i = 0; i < 5; ++i)
+        writeFile(dir.file(QString::number(i)), "x");
+    const int before = openDescriptors();
+    for (int round = 0; round < 20; ++round) {
+        int seen = 0;
+        EXPECT_THROW(hostfs::listFolder(dir.path(),
+                                        [&](const DirEntry&) -> bool {
+                                            if (++seen == 3)
+                                                throw std::runtime_error("visitor failed");
+                                            return true;
+                                        }),
+                     std::runtime_error);
+        EXPECT_EQ(seen, 3);
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+// Kernels before 6.13 have no getxattrat, and sandboxes may filter it: the
+// attributes are then read by path, with the same result. A seccomp filter
+// in a child process takes the call away.
+TEST(HostFs, ListingWithoutGetxattratReadsTheSameAttributes)
+{
+    TempDir dir;
+    writeFile(dir.file(S("sistema.sys")), "s");
+    setDosAttrib(dir.file(S("sistema.sys")), "0x4");
+    ASSERT_TRUE(QDir().mkpath(dir.file(S("Oculta"))));
+    setDosAttrib(dir.file(S("Oculta")), QByteArray("0x2\0", 4) + QByteArray(300, '\x07'));  // Samba's long form
+    const auto check = [&]() -> int {
+        std::map<QString, quint32> seen;
+        if (!hostfs::listFolder(dir.path(), [&](const DirEntry& e) { return seen[e.name] = e.attributes, true; }))
+            return 10;
+        int failures = 0;
+        if (seen[S("sistema.sys")] != quint32(AttrSystem))
+            failures |= 1;
+        if (seen[S("Oculta")] != quint32(AttrDirectory | AttrHidden))
+            failures |= 2;
+        return failures;
+    };
+    EXPECT_EQ(inChild(check), 0);
+    const int filtered = inChild([&] {
+        struct sock_filter program[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 464, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        struct sock_fprog filter = {static_cast<unsigned short>(std::size(program)), program};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
+            return 77;
+        return check();
+    });
+    if (filtered == 77)
+        GTEST_SKIP() << "no seccomp filters here";
+    EXPECT_EQ(filtered, 0);
+}
+
+TEST(HostFs, CreateFoldersStopsAtWhatCannotBeAFolder)
+{
+    TempDir dir;
+    // Many levels at once, then one more under an existing parent.
+    EXPECT_TRUE(hostfs::createFolders(dir.file(S("a/b/c/d/e"))));
+    EXPECT_TRUE(hostfs::createFolders(dir.file(S("a/b/c/d/e/f"))));
+    EXPECT_TRUE(hostfs::isFolder(dir.file(S("a/b/c/d/e/f"))));
+    // Through a link to a folder; not over a dangling link.
+    ASSERT_TRUE(QFile::link(dir.file(S("a/b")), dir.file(S("atalho"))));
+    EXPECT_TRUE(hostfs::createFolders(dir.file(S("atalho/novo/x"))));
+    EXPECT_TRUE(hostfs::isFolder(dir.file(S("a/b/novo/x"))));
+    ASSERT_TRUE(QFile::link(dir.file(S("nada")), dir.file(S("quebrada"))));
+    EXPECT_FALSE(hostfs::createFolders(dir.file(S("quebrada"))));
+    EXPECT_FALSE(hostfs::createFolders(dir.file(S("quebrada/x"))));
+    // A folder the user may not write to.
+    ASSERT_TRUE(QDir().mkpath(dir.file(S("fechada"))));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.file(S("fechada"))).constData(), 0555), 0);
+    const int result = test::runUnprivileged([&] {
+        if (hostfs::createFolders(dir.file(S("fechada/x/y"))))
+            return 1;
+        return errno == EACCES ? 0 : 2;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(QFileInfo::exists(dir.file(S("fechada/x"))));
 }
 
 }  // namespace

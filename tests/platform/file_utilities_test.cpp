@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 
 namespace vz {
 namespace {
@@ -136,6 +137,29 @@ TEST_F(CopyFileKeepingDateTest, TimesRoundDownToEvenSecondsAndOutOfRangeYearsSta
         EXPECT_EQ(mtimeOf(c + S("/copia.mp3")), k.copy) << k.source;
         EXPECT_EQ(fileModifiedTime(c + S("/copia.mp3")), fileModifiedTime(source)) << k.source;
     }
+}
+
+// In the hour that repeats when the clocks go back, local time names two
+// moments; the copy keeps the moment of its source, to the even local second.
+TEST_F(CopyFileKeepingDateTest, RepeatedHourOfAClockChangeKeepsTheMoment)
+{
+    const QByteArray oldZone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", "EST5EDT,M3.2.0,M11.1.0");
+    ::tzset();
+    const QString source = writeFile(c + S("/musica.mp3"), "ID3");
+    // 2023-11-05 01:30:03.500 local, first as daylight time (05:30 UTC), then as standard time (06:30 UTC).
+    for (const qint64 utcMs : {1699162203500LL, 1699165803500LL}) {
+        setMTime(source, utcMs);
+        ASSERT_TRUE(CopyFileKeepingDate(fs, S("C:\\musica.mp3"), S("C:\\copia.mp3")));
+        EXPECT_EQ(mtimeOf(c + S("/copia.mp3")), utcMs - 1500);
+        EXPECT_EQ(fileModifiedTime(c + S("/copia.mp3")), fileModifiedTime(source));
+    }
+    if (hadZone)
+        qputenv("TZ", oldZone);
+    else
+        qunsetenv("TZ");
+    ::tzset();
 }
 
 TEST_F(CopyFileKeepingDateTest, ReadOnlySourceGivesReadOnlyCopyThatCannotBeReplaced)

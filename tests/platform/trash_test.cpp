@@ -24,6 +24,16 @@ using test::writeFile;
 
 QString S(const char* text) { return QString::fromUtf8(text); }
 
+// Reads a file through the program's own host names (Qt's would lose bytes that are not UTF-8).
+QByteArray readHost(const QString& hostPath)
+{
+    HostFile file = HostFile::openRead(hostPath, ShareMode::All);
+    QByteArray bytes(file.isOpen() ? file.size() : 0, '\0');
+    if (!bytes.isEmpty() && file.read(bytes.data(), bytes.size()) != bytes.size())
+        return {};
+    return bytes;
+}
+
 class TrashTest : public ::testing::Test {
 protected:
     Trash trash(qint64 volumeBytes = 0) const
@@ -53,6 +63,28 @@ TEST_F(TrashTest, HomeTrashIsCreatedAndRecordsWhereItemsCameFrom)
     struct stat st;
     ASSERT_EQ(::stat(QFile::encodeName(homeTrash()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+// A folder named in Latin-1 bytes (a Samba share's): it goes whole, under
+// its own bytes, and the record holds those bytes, percent-encoded.
+TEST_F(TrashTest, NamesThatAreNotUtf8KeepTheirBytes)
+{
+    const QByteArray bytes = QFile::encodeName(work.path()) + "/Replica\xE7\xE3o";
+    ASSERT_EQ(::mkdir(bytes.constData(), 0755), 0);
+    const QString folder = hostfs::decodeName(bytes);
+    {
+        HostFile file = HostFile::create(folder + S("/a.txt"), ShareMode::None);
+        ASSERT_TRUE(file.writeAll("a", 1));
+    }
+    EXPECT_EQ(trash().remove(folder), Trash::Outcome::Trashed);
+    struct stat st;
+    EXPECT_NE(::lstat(bytes.constData(), &st), 0);
+    const QByteArray trashed = QFile::encodeName(homeTrash()) + "/files/Replica\xE7\xE3o";
+    ASSERT_EQ(::lstat(trashed.constData(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(readHost(hostfs::decodeName(trashed) + S("/a.txt")), QByteArray("a"));
+    const QByteArray info = readHost(hostfs::decodeName(QFile::encodeName(homeTrash()) + "/info/Replica\xE7\xE3o.trashinfo"));
+    EXPECT_TRUE(info.contains("/Replica%E7%E3o\nDeletionDate=")) << info.constData();
 }
 
 TEST_F(TrashTest, SameNamesGetNumberedAndFilesAndLinksGoToo)
