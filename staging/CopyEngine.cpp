@@ -39,6 +39,8 @@ struct Listing {
 // Lists a folder in the order the file system gives, calling visit for every
 // entry but "." and "..", and pumping the window after every listed entry.
 // An error raised by either stops the listing, which is then incomplete.
+// Files are copied whatever their attributes and only folders are skipped
+// for being hidden or system, so only folders' attributes are read.
 Listing walkEntries(const QString& hostFolder, EventPump& pump, const std::function<void(const DirEntry&)>& visit)
 {
     bool interrupted = false;
@@ -58,7 +60,7 @@ Listing walkEntries(const QString& hostFolder, EventPump& pump, const std::funct
                 return false;
             }
         },
-        &error);
+        &error, hostfs::FolderAttributesOnly);
     Listing listing;
     listing.complete = listed && !interrupted;
     listing.missing = !listed && !interrupted && !listedAny && isMissingFolderError(error);
@@ -115,11 +117,14 @@ void CopyEngine::ListSubfolders(const QString& folder, QStringList& list) const
     const auto host = fs_.toHost(IncludeTrailingBackslash(folder));
     if (!host)
         return;
-    hostfs::listFolder(*host, [&list](const DirEntry& entry) {
-        if (entry.isFolder && (entry.attributes & (AttrHidden | AttrSystem)) == 0)
-            list.append(entry.name);
-        return true;
-    });
+    hostfs::listFolder(
+        *host,
+        [&list](const DirEntry& entry) {
+            if (entry.isFolder && (entry.attributes & (AttrHidden | AttrSystem)) == 0)
+                list.append(entry.name);
+            return true;
+        },
+        nullptr, hostfs::FolderAttributesOnly);
 }
 
 double CopyEngine::FolderSizeMB(const QString& folder, bool recursive)

@@ -29,13 +29,21 @@ std::optional<QString> DestinationFolder::child(const QString& name)
 {
     if (!host_)
         return std::nullopt;
+    QString exact = joinHost(*host_, name);
+    if (emptyAtStart_)
+        return exact;
+    // The exact name first: where the copy replaces what is there (a staging
+    // run with nothing or little changed) the folder is never listed.
+    if (hostfs::exists(exact))
+        return exact;
     if (!probed_) {
+        // Every name asked for so far was there already, so whatever the
+        // folder holds now was there before the copy began.
         probed_ = true;
         emptyAtStart_ = isEmpty();
+        if (emptyAtStart_)
+            return exact;
     }
-    QString exact = joinHost(*host_, name);
-    if (emptyAtStart_ || hostfs::exists(exact))
-        return exact;
     if (!indexed_)
         buildIndex();
     const auto match = byFoldedName_.constFind(name.toCaseFolded());
@@ -48,24 +56,30 @@ bool DestinationFolder::isEmpty() const
 {
     bool empty = true;
     // Stops at the first entry: a large folder is not read through.
-    const bool listed = hostfs::listFolder(*host_, [&empty](const DirEntry& entry) {
-        empty = isDotOrDotDot(entry.name);
-        return empty;
-    });
+    const bool listed = hostfs::listFolder(
+        *host_,
+        [&empty](const DirEntry& entry) {
+            empty = isDotOrDotDot(entry.name);
+            return empty;
+        },
+        nullptr, hostfs::FolderAttributesOnly);
     return empty && listed;
 }
 
 void DestinationFolder::buildIndex()
 {
     indexed_ = true;
-    hostfs::listFolder(*host_, [this](const DirEntry& entry) {
-        if (!isDotOrDotDot(entry.name)) {
-            const QString folded = entry.name.toCaseFolded();
-            if (!byFoldedName_.contains(folded))
-                byFoldedName_.insert(folded, entry.name);
-        }
-        return true;
-    });
+    hostfs::listFolder(
+        *host_,
+        [this](const DirEntry& entry) {
+            if (!isDotOrDotDot(entry.name)) {
+                const QString folded = entry.name.toCaseFolded();
+                if (!byFoldedName_.contains(folded))
+                    byFoldedName_.insert(folded, entry.name);
+            }
+            return true;
+        },
+        nullptr, hostfs::FolderAttributesOnly);
 }
 
 }  // namespace vz

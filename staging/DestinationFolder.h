@@ -7,9 +7,10 @@
 // The case-insensitive index of the folder is built once, on the first name
 // that is missing with its exact case, so copying many files costs no folder
 // scan per file. A folder that held nothing when the copy began (created by
-// this object, or found empty on the first name asked for) holds only what
-// the copy put there under the source's names, so no name in it needs
-// looking up at all.
+// this object, or found empty when the first name missing from it is asked
+// for) holds only what the copy put there under the source's names, so no
+// name in it needs looking up at all. A name that exists with its exact case
+// is taken without listing the folder.
 
 #include <QHash>
 #include <QString>

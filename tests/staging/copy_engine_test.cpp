@@ -383,6 +383,36 @@ TEST_F(CopyEngineTest, ExistingDestinationNamesMatchWithoutRegardToCase)
     EXPECT_TRUE(frame.destinations.contains(QStringLiteral("D:\\Stage\\Sub\\x.txt")));
 }
 
+// Names in Latin-1 bytes, as a Samba share gives them, are staged under
+// the same bytes, in both copy ways (a database folder's platform copy
+// too), and counted like any other.
+TEST_F(CopyEngineTest, NamesThatAreNotUtf8AreStagedUnderTheirOwnBytes)
+{
+    const QByteArray source = hostfs::encodeName(host(QStringLiteral("D:\\Src")));
+    ASSERT_TRUE(hostfs::createFolders(host(QStringLiteral("D:\\Src"))));
+    ASSERT_EQ(::mkdir(QByteArray(source + "/Vireodb \xE7\xF5" "es").constData(), 0755), 0);
+    for (const QByteArray& name : {QByteArray("/M\xFAsica.mp3"), QByteArray("/Vireodb \xE7\xF5" "es/Adm \xE9.fdb")}) {
+        HostFile file = HostFile::create(hostfs::decodeName(source + name), ShareMode::None);
+        ASSERT_TRUE(file.writeAll(bytes(MB).constData(), MB));
+    }
+    put(QStringLiteral("D:\\Src\\Canção.mp3"), bytes(MB), NewMs);
+
+    EXPECT_TRUE(stage(QStringLiteral("D:\\Src\\"), QStringLiteral("D:\\Stage\\"), EarliestTimestamp, true));
+    EXPECT_EQ(engine.TotalMB, 3.0);
+    EXPECT_EQ(engine.CopiedMB, 3.0);
+    const QByteArray staged = hostfs::encodeName(host(QStringLiteral("D:\\Stage")));
+    for (const char* name : {"/M\xFAsica.mp3", "/Vireodb \xE7\xF5" "es/Adm \xE9.fdb", "/Can\xC3\xA7\xC3\xA3o.mp3"}) {
+        struct stat st;
+        ASSERT_EQ(::stat(QByteArray(staged + name).constData(), &st), 0) << name;
+        EXPECT_EQ(st.st_size, MB) << name;
+    }
+    // Staged again into a folder that holds them: found under their exact bytes, not copied beside.
+    EXPECT_TRUE(stage(QStringLiteral("D:\\Src\\"), QStringLiteral("D:\\Stage\\"), EarliestTimestamp, true));
+    int entries = 0;
+    hostfs::listFolder(host(QStringLiteral("D:\\Stage")), [&](const DirEntry&) { return ++entries, true; });
+    EXPECT_EQ(entries, 5);
+}
+
 TEST_F(CopyEngineTest, StagingADriveRootNeverCopiesTheStagingFolderIntoItself)
 {
     put(QStringLiteral("C:\\raiz.txt"), bytes(MB), NewMs);
