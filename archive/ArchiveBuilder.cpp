@@ -25,6 +25,7 @@ namespace {
 constexpr qint64 kWindowBytes = 32 << 20;
 constexpr size_t kWindowPieces = 128;
 constexpr int kWaitSliceMs = 100;
+constexpr quint32 UnixRegularFile = 0100000;  // S_IFREG
 
 struct Slot {
     CompressJob job;
@@ -229,6 +230,7 @@ int ArchiveBuilder::Run()
     bool skipping = false;
     LocalHeader header;
     bool forceZip64 = false;
+    bool rawName = false;
     int written = 0;
 
     while (!inflight.empty() || nextItem < items.size()) {
@@ -251,10 +253,11 @@ int ArchiveBuilder::Run()
             skipping = false;
             if (callbacks_.ItemStarted(item.name, item.sizeBytes) == -2)
                 return fail(UserCanceled);
-            bool utf8 = false;
+            const EntryName::Encoded name = EntryName::Encode(item.name);
             header = LocalHeader();
-            header.name = EntryName::Encode(item.name, utf8);
-            header.flags = utf8 ? zip::FlagUtf8 : 0;
+            header.name = name.bytes;
+            header.flags = name.utf8 ? zip::FlagUtf8 : 0;
+            rawName = name.rawHostBytes;
             header.dosTime = FatFromTimestamp(TimestampFromUnixMs(item.modifiedUnixMs));
             header.uncompressedSize = static_cast<quint64>(item.sizeBytes);
             header.method = slot->job.mode == CompressJob::Mode::Store ? zip::MethodStored : zip::MethodDeflated;
@@ -318,7 +321,10 @@ int ArchiveBuilder::Run()
             return fail(ErrorWritingFile);
 
         CentralRecord record;
-        record.versionMadeBy = zip::VersionDeflated;  // host 0: FAT attributes
+        // FAT attributes; a name in host bytes that are not UTF-8 marks the
+        // entry as made on Unix (with a Unix mode beside the FAT bits), so
+        // readers keep those bytes instead of taking them for code page 850.
+        record.versionMadeBy = zip::VersionDeflated | ((rawName ? zip::HostUnix : zip::HostMsDos) << 8);
         record.versionNeeded = forceZip64 ? zip::VersionZip64 : header.versionNeeded;
         record.flags = header.flags;
         record.method = header.method;
@@ -328,6 +334,8 @@ int ArchiveBuilder::Run()
         record.uncompressedSize = header.uncompressedSize;
         record.localOffset = static_cast<quint64>(headerAt);
         record.externalAttributes = (item.attributes & (AttrReadOnly | AttrHidden | AttrSystem)) | AttrArchive;
+        if (rawName)
+            record.externalAttributes |= (UnixRegularFile | ((item.attributes & AttrReadOnly) ? 0444u : 0644u)) << 16;
         record.name = header.name;
         central.push_back(std::move(record));
         ++written;

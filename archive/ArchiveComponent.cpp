@@ -5,7 +5,6 @@
 #include "archive/VolumeSpanner.h"
 #include "platform/WindowsPath.h"
 
-#include <QTemporaryFile>
 
 namespace vz {
 
@@ -207,13 +206,7 @@ QString ArchiveComponent::makeTempArchive()
             return {};
         folder = *host;
     }
-    QTemporaryFile file(folder + QStringLiteral("/zipXXXXXX.zip"));
-    file.setAutoRemove(false);
-    if (!file.open())
-        return {};
-    const QString path = file.fileName();
-    file.close();
-    return path;
+    return hostfs::createUniqueFile(folder, QStringLiteral("zip"), QStringLiteral(".zip"));
 }
 
 int ArchiveComponent::runAdd()

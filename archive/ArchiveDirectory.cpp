@@ -160,7 +160,8 @@ int ArchiveDirectory::readRecords(VolumeSetReader& reader, VolumePosition at, qi
         DirectoryEntry entry;
         if (!CentralRecord::decode(record, entry.record))
             return CentralReadError;
-        entry.name = EntryName::Decode(entry.record.name, entry.record.flags, entry.record.extra);
+        entry.name =
+            EntryName::Decode(entry.record.name, entry.record.flags, entry.record.extra, entry.record.versionMadeBy);
         entries_.push_back(std::move(entry));
     }
     return 0;

@@ -3,8 +3,8 @@
 #include "archive/ExtraFields.h"
 #include "archive/LittleEndian.h"
 #include "archive/ZipFormat.h"
+#include "platform/FileSystem.h"
 
-#include <QStringDecoder>
 #include <zlib.h>
 
 namespace vz {
@@ -24,11 +24,11 @@ const char16_t kCp850High[128] = {
     0x00A7, 0x00F7, 0x00B8, 0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
 };
 
+// Strict UTF-8, as host names are read.
 bool decodeUtf8(const QByteArray& bytes, QString& out)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    out = decoder.decode(bytes);
-    return !decoder.hasError();
+    out = hostfs::decodeName(bytes);
+    return !hostfs::holdsRawBytes(out);
 }
 
 QString decodeCp850(const QByteArray& bytes)
@@ -44,7 +44,7 @@ QString decodeCp850(const QByteArray& bytes)
 
 }  // namespace
 
-QString EntryName::Decode(const QByteArray& raw, quint32 flags, const QByteArray& extra)
+QString EntryName::Decode(const QByteArray& raw, quint32 flags, const QByteArray& extra, quint32 versionMadeBy)
 {
     QString text;
     // Info-ZIP's Unicode path field counts only while it belongs to this very name.
@@ -56,19 +56,26 @@ QString EntryName::Decode(const QByteArray& raw, quint32 flags, const QByteArray
         if (crc == actual && decodeUtf8(unicode->mid(5), text))
             return text;
     }
-    if (decodeUtf8(raw, text) || (flags & zip::FlagUtf8) != 0)
+    if (decodeUtf8(raw, text))
         return text;
+    // Bytes that are not UTF-8 although the flag says so, or that a Unix
+    // program took from its file names: the host's bytes, kept whole.
+    if ((flags & zip::FlagUtf8) != 0 || (versionMadeBy >> 8) == zip::HostUnix)
+        return hostfs::decodeName(raw);
     return decodeCp850(raw);
 }
 
-QByteArray EntryName::Encode(const QString& name, bool& utf8)
+EntryName::Encoded EntryName::Encode(const QString& name)
 {
-    const QByteArray bytes = name.toUtf8();
-    utf8 = bytes.size() != name.size();
-    for (char c : bytes)
+    Encoded out;
+    out.bytes = hostfs::encodeName(name);
+    out.rawHostBytes = hostfs::holdsRawBytes(name);
+    bool ascii = true;
+    for (char c : out.bytes)
         if (static_cast<unsigned char>(c) >= 0x80)
-            utf8 = true;
-    return bytes;
+            ascii = false;
+    out.utf8 = !ascii && !out.rawHostBytes;
+    return out;
 }
 
 }  // namespace vz

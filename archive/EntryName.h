@@ -1,18 +1,33 @@
 #pragma once
-// Entry names as bytes in the archive and as text: UTF-8 (flagged, or in an
-// Info-ZIP Unicode path field, or simply valid UTF-8 as Info-ZIP writes it),
-// else the OEM code page 850 of the Windows programs that wrote the older sets.
+// Entry names as bytes in the archive and as text. Reading: UTF-8 (flagged,
+// or in an Info-ZIP Unicode path field, or simply valid UTF-8 as Info-ZIP
+// writes it); else, for an entry made on Unix, the host's own bytes, kept
+// as host names are kept (see hostfs::decodeName); else the OEM code page
+// 850 of the Windows programs that wrote the older sets.
+//
+// Writing: an entry name made from host names is stored as the host's
+// bytes. The UTF-8 flag is set only when those bytes are valid UTF-8 and
+// not plain ASCII; a name holding bytes that are not UTF-8 is marked as made
+// on Unix, so that reading gives back the very same bytes instead of taking
+// them for code page 850.
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 namespace vz {
 
 class EntryName {
 public:
-    static QString Decode(const QByteArray& raw, quint32 flags, const QByteArray& extra);
-    // Plain ASCII stays as it is; anything else is UTF-8 and `utf8` is set.
-    static QByteArray Encode(const QString& name, bool& utf8);
+    struct Encoded {
+        QByteArray bytes;
+        bool utf8 = false;          // set the UTF-8 flag
+        bool rawHostBytes = false;  // not UTF-8: record the entry as made on Unix
+    };
+
+    // versionMadeBy: the central record's field; its high byte names the host.
+    static QString Decode(const QByteArray& raw, quint32 flags, const QByteArray& extra, quint32 versionMadeBy);
+    static Encoded Encode(const QString& name);
 };
 
 }  // namespace vz

@@ -2,19 +2,11 @@
 
 #include "platform/FileSystem.h"
 
-#include <QFileInfo>
-
 namespace vz {
-
-bool ExtractionFolder::isLink(const QString& hostPath)
-{
-    return QFileInfo(hostPath).isSymLink();
-}
 
 bool ExtractionFolder::occupied(const QString& hostPath)
 {
-    const QFileInfo info(hostPath);
-    return info.isSymLink() || info.exists();
+    return hostfs::pathKind(hostPath) != hostfs::PathKind::Missing;
 }
 
 ExtractionFolder::Status ExtractionFolder::ensure(const QStringList& components, QString& hostPath)
@@ -24,14 +16,17 @@ ExtractionFolder::Status ExtractionFolder::ensure(const QStringList& components,
         path += QLatin1Char('/') + component;
         if (known_.contains(path))
             continue;
-        const QFileInfo info(path);
-        if (info.isSymLink())
+        switch (hostfs::pathKind(path)) {
+        case hostfs::PathKind::Link:
             return Status::Link;
-        if (info.exists()) {
-            if (!info.isDir())
-                return Status::CreateFailed;
-        } else if (!hostfs::createFolders(path)) {
+        case hostfs::PathKind::File:
             return Status::CreateFailed;
+        case hostfs::PathKind::Missing:
+            if (!hostfs::createFolders(path))
+                return Status::CreateFailed;
+            break;
+        case hostfs::PathKind::Folder:
+            break;
         }
         known_.insert(path);
     }

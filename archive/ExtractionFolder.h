@@ -22,7 +22,6 @@ public:
     Status ensure(const QStringList& components, QString& hostPath);
     // True when something (a file, a folder, a link, even a dangling one) has this path.
     static bool occupied(const QString& hostPath);
-    static bool isLink(const QString& hostPath);
 
 private:
     QString base_;

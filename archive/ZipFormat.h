@@ -34,6 +34,11 @@ inline constexpr quint32 VersionStored = 10;
 inline constexpr quint32 VersionDeflated = 20;
 inline constexpr quint32 VersionZip64 = 45;
 
+// The high byte of "version made by": the system whose attributes and name
+// bytes the entry carries.
+inline constexpr quint32 HostMsDos = 0;
+inline constexpr quint32 HostUnix = 3;
+
 inline constexpr quint16 ExtraZip64 = 0x0001;
 inline constexpr quint16 ExtraExtendedTime = 0x5455;
 inline constexpr quint16 ExtraUnicodePath = 0x7075;

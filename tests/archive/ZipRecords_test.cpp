@@ -8,6 +8,7 @@
 #include "archive/LittleEndian.h"
 #include "archive/LocalHeader.h"
 #include "archive/ZipFormat.h"
+#include "platform/FileSystem.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -167,17 +168,19 @@ TEST(EndRecord, CommentIsCutToTheBytesThatFollow)
 
 TEST(EntryName, Utf8FlagOemFallbackAndUnicodePathField)
 {
-    bool utf8 = false;
-    EXPECT_EQ(EntryName::Encode(QStringLiteral("a/b.txt"), utf8), QByteArrayLiteral("a/b.txt"));
-    EXPECT_FALSE(utf8);
-    const QByteArray raw = EntryName::Encode(QStringLiteral("Programação.txt"), utf8);
-    EXPECT_TRUE(utf8);
-    EXPECT_EQ(EntryName::Decode(raw, zip::FlagUtf8, {}), QStringLiteral("Programação.txt"));
+    constexpr quint32 MadeOnDos = zip::VersionDeflated;
+    EXPECT_EQ(EntryName::Encode(QStringLiteral("a/b.txt")).bytes, QByteArrayLiteral("a/b.txt"));
+    EXPECT_FALSE(EntryName::Encode(QStringLiteral("a/b.txt")).utf8);
+    const EntryName::Encoded encoded = EntryName::Encode(QStringLiteral("Programação.txt"));
+    const QByteArray raw = encoded.bytes;
+    EXPECT_TRUE(encoded.utf8);
+    EXPECT_FALSE(encoded.rawHostBytes);
+    EXPECT_EQ(EntryName::Decode(raw, zip::FlagUtf8, {}, MadeOnDos), QStringLiteral("Programação.txt"));
     // Info-ZIP writes UTF-8 without the flag.
-    EXPECT_EQ(EntryName::Decode(raw, 0, {}), QStringLiteral("Programação.txt"));
+    EXPECT_EQ(EntryName::Decode(raw, 0, {}, MadeOnDos), QStringLiteral("Programação.txt"));
     // Older Windows sets wrote the OEM code page 850: "ç" is 0x87, "ã" 0xC6.
     const QByteArray oem("Programa\x87\xC6o.txt");
-    EXPECT_EQ(EntryName::Decode(oem, 0, {}), QStringLiteral("Programação.txt"));
+    EXPECT_EQ(EntryName::Decode(oem, 0, {}, MadeOnDos), QStringLiteral("Programação.txt"));
     // A Unicode path field counts only when its CRC matches the stored name.
     const QByteArray unicodeName = QStringLiteral("Canção.mp3").toUtf8();
     auto field = [&](const QByteArray& forName) {
@@ -189,6 +192,26 @@ TEST(EntryName, Utf8FlagOemFallbackAndUnicodePathField)
         return ExtraFields::block(zip::ExtraUnicodePath, data);
     };
     const QByteArray stored("Can??o.mp3");
-    EXPECT_EQ(EntryName::Decode(stored, 0, field(stored)), QStringLiteral("Canção.mp3"));
-    EXPECT_EQ(EntryName::Decode(stored, 0, field(QByteArrayLiteral("other"))), QStringLiteral("Can??o.mp3"));
+    EXPECT_EQ(EntryName::Decode(stored, 0, field(stored), MadeOnDos), QStringLiteral("Canção.mp3"));
+    EXPECT_EQ(EntryName::Decode(stored, 0, field(QByteArrayLiteral("other")), MadeOnDos), QStringLiteral("Can??o.mp3"));
+}
+
+// A host name in bytes that are not UTF-8 is stored as those bytes, without
+// the UTF-8 flag, and read back as the same host name from an entry made on
+// Unix; from an entry made on MS-DOS the same bytes are code page 850.
+TEST(EntryName, HostBytesThatAreNotUtf8RoundTrip)
+{
+    const QByteArray latin1("Replicacao/D/M\xFAsica.mp3");
+    const QString hostName = hostfs::decodeName(latin1);
+    const EntryName::Encoded encoded = EntryName::Encode(hostName);
+    EXPECT_EQ(encoded.bytes, latin1);
+    EXPECT_FALSE(encoded.utf8);
+    EXPECT_TRUE(encoded.rawHostBytes);
+    const quint32 madeOnUnix = (zip::HostUnix << 8) | zip::VersionDeflated;
+    EXPECT_EQ(EntryName::Decode(latin1, 0, {}, madeOnUnix), hostName);
+    EXPECT_EQ(hostfs::encodeName(EntryName::Decode(latin1, 0, {}, madeOnUnix)), latin1);
+    EXPECT_EQ(EntryName::Decode(latin1, 0, {}, zip::VersionDeflated), QStringLiteral("Replicacao/D/M·sica.mp3"));
+    // Valid UTF-8 reads as UTF-8 whoever made it; a false UTF-8 flag keeps the bytes.
+    EXPECT_EQ(EntryName::Decode(QByteArray("M\xC3\xBAsica"), 0, {}, madeOnUnix), QStringLiteral("Música"));
+    EXPECT_EQ(hostfs::encodeName(EntryName::Decode(latin1, zip::FlagUtf8, {}, zip::VersionDeflated)), latin1);
 }
