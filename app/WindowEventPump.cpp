@@ -4,19 +4,6 @@
 
 namespace vz {
 
-WindowEventPump::WindowEventPump() { clock_.start(); }
-
-void WindowEventPump::ProcessPendingMessages()
-{
-    if (clock_.elapsed() - lastMs_ < IntervalMs)
-        return;
-    processNow();
-}
-
-void WindowEventPump::processNow()
-{
-    QCoreApplication::processEvents();
-    lastMs_ = clock_.elapsed();
-}
+void WindowEventPump::ProcessPendingMessages() { QCoreApplication::processEvents(); }
 
 }  // namespace vz
