@@ -100,7 +100,11 @@ std::optional<quint32> readDosAttrib(const char* path, bool* unsupported = nullp
 // without the kernel walking the whole path again. Older kernels, and
 // sandboxes that filter the call, answer ENOSYS or EPERM: from then on the
 // path is used.
-constexpr long GetXattrAtSyscall = 464;
+#ifdef SYS_getxattrat
+constexpr long GetXattrAtSyscall = SYS_getxattrat;
+#else
+constexpr long GetXattrAtSyscall = 464;  // the same number on every architecture
+#endif
 struct XattrArgs {
     quint64 value;
     quint32 size;

@@ -2,7 +2,6 @@
 
 #include "platform/FileUtilities.h"
 #include "platform/WindowsPath.h"
-#include "staging/DestinationFolder.h"
 
 #include <functional>
 #include <system_error>
@@ -172,17 +171,18 @@ bool CopyEngine::CopyNewerTree(const QString& source, const QString& destination
     progress_.begin();
     try {
         const CopyCall call{threshold, recursive, recursive ? stagingRootHost() : std::nullopt};
-        return copyFolder(call, fs_.toHost(sourceFolder), destinationFolder, fs_.toHost(destinationFolder));
+        return copyFolder(call, fs_.toHost(sourceFolder), destinationFolder,
+                          DestinationFolder(fs_.toHost(destinationFolder)));
     } catch (...) {
         return false;
     }
 }
 
 bool CopyEngine::copyFolder(const CopyCall& call, const std::optional<QString>& sourceHost,
-                            const QString& destination, const std::optional<QString>& destinationHost)
+                            const QString& destination, DestinationFolder target)
 {
-    DestinationFolder target(destinationHost);
-    // From here on an error ends this folder's call, and only this one, with false.
+    // The destination folder exists (or could not be made) by now; from here
+    // on an error ends this folder's call, and only this one, with false.
     try {
         return copyEntries(call, sourceHost, destination, target);
     } catch (...) {
@@ -231,7 +231,7 @@ bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>&
         if (call.skipHost && childHost == *call.skipHost)
             continue;
         // The result is ignored: an error inside a subfolder ends only that subfolder.
-        copyFolder(call, childHost, destination + name + QLatin1Char('\\'), target.child(name));
+        copyFolder(call, childHost, destination + name + QLatin1Char('\\'), target.subfolder(name));
     }
     return true;
 }

@@ -22,6 +22,7 @@
 #include "platform/RunFrame.h"
 #include "platform/Timestamp.h"
 #include "staging/CopyProgress.h"
+#include "staging/DestinationFolder.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,7 +30,6 @@
 
 namespace vz {
 
-class DestinationFolder;
 
 class CopyEngine {
 public:
@@ -82,7 +82,7 @@ private:
     // source and destination folders as host paths; destination also as the
     // Windows path the texts show.
     bool copyFolder(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& destination,
-                    const std::optional<QString>& destinationHost);
+                    DestinationFolder target);
     bool copyEntries(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& destination,
                      DestinationFolder& target);
     double folderSize(const std::optional<QString>& host, bool recursive, const std::optional<QString>& skipHost);

@@ -52,6 +52,16 @@ std::optional<QString> DestinationFolder::child(const QString& name)
     return joinHost(*host_, *match);
 }
 
+DestinationFolder DestinationFolder::subfolder(const QString& name)
+{
+    if (host_ && !emptyAtStart_) {
+        QString exact = joinHost(*host_, name);
+        if (hostfs::isFolder(exact))
+            return DestinationFolder(std::move(exact), ExistingFolder{});
+    }
+    return DestinationFolder(child(name));
+}
+
 bool DestinationFolder::isEmpty() const
 {
     bool empty = true;

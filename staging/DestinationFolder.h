@@ -28,8 +28,14 @@ public:
     const std::optional<QString>& hostPath() const { return host_; }
     // The host path a child called `name` is written to.
     std::optional<QString> child(const QString& name);
+    // The destination folder of a subfolder called `name`: the same name
+    // rule, and a folder that exists as given is looked at only once.
+    DestinationFolder subfolder(const QString& name);
 
 private:
+    struct ExistingFolder {};
+    DestinationFolder(QString existingFolder, ExistingFolder) : host_(std::move(existingFolder)) {}
+
     void buildIndex();
     bool isEmpty() const;
 
