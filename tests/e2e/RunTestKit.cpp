@@ -178,20 +178,53 @@ void TestRunSettings::SaveBackupTimestamps() { ++saves; }
 bool RecordingSibling::SiblingIsRunning()
 {
     events_ << QStringLiteral("sibling: running?");
+    if (real)
+        running = real->SiblingIsRunning();
     return running;
 }
 
-void RecordingSibling::AskSiblingToClose() { events_ << QStringLiteral("sibling: close"); }
+void RecordingSibling::AskSiblingToClose()
+{
+    events_ << QStringLiteral("sibling: close");
+    if (real)
+        real->AskSiblingToClose();
+}
 
 void RecordingSibling::StartSiblingServer(const QString& systemFolderWindowsPath)
 {
     events_ << QStringLiteral("sibling: start ") + systemFolderWindowsPath + QStringLiteral("Servidor.exe");
+    if (real)
+        real->StartSiblingServer(systemFolderWindowsPath);
 }
 
 void EventFrame::SetDestinationText(const QString& text)
 {
     events_ << text;
     RecordingRunFrame::SetDestinationText(text);
+}
+
+qsizetype FirstContaining(const QStringList& events, const QString& text, qsizetype from)
+{
+    for (qsizetype i = from; i < events.size(); ++i)
+        if (events.at(i).contains(text))
+            return i;
+    return -1;
+}
+
+qsizetype LastContaining(const QStringList& events, const QString& text)
+{
+    for (qsizetype i = events.size() - 1; i >= 0; --i)
+        if (events.at(i).contains(text))
+            return i;
+    return -1;
+}
+
+qsizetype LastStartingWith(const QStringList& events, const QString& prefix)
+{
+    for (qsizetype i = events.size() - 1; i >= 0; --i)
+        if (events.at(i).startsWith(prefix))
+            return i;
+    return -1;
 }
 
 // --- DriverKit ---------------------------------------------------------------------
@@ -231,6 +264,13 @@ void DriverKit::loadSettings()
     settings.ClientGuid = databases->ReadClientGuid();
     settings.ArchiveName = settings.ClientGuid + QStringLiteral(".zip");
     setTimestamps(EarliestTimestamp);
+}
+
+void DriverKit::prepare(Timestamp lastExport)
+{
+    station.populate();
+    loadSettings();
+    setTimestamps(lastExport);
 }
 
 void DriverKit::setTimestamps(Timestamp value)

@@ -109,10 +109,13 @@ public:
 };
 
 // Records every call, and into the shared event list (with the frame's destinations).
+// With `real` set, each call is also carried out by that program (the X11
+// sibling under Xvfb) and `running` is its answer.
 class RecordingSibling final : public SiblingProgram {
 public:
     explicit RecordingSibling(QStringList& events) : events_(events) {}
     bool running = false;
+    SiblingProgram* real = nullptr;
     bool SiblingIsRunning() override;
     void AskSiblingToClose() override;
     void StartSiblingServer(const QString& systemFolderWindowsPath) override;
@@ -140,6 +143,9 @@ public:
     // the identifier read from the administration database; every timestamp
     // EarliestTimestamp.
     void loadSettings();
+    // A populated installation with its settings loaded, last exported at
+    // `lastExport` (later than EarliestTimestamp: no first-run prompt).
+    void prepare(Timestamp lastExport);
     // Runs as the window's start buttons do: SilentAbort ends quietly, any
     // other error is kept in `errors` (the standard error display).
     void runExport(const ExportCategories& categories);
@@ -163,6 +169,13 @@ public:
     ImportDriver importDriver;
     QStringList errors;
 };
+
+// Positions in an event list, -1 when there is none: the first event
+// containing text (from `from` on), the last one containing it, the last one
+// starting with prefix.
+qsizetype FirstContaining(const QStringList& events, const QString& text, qsizetype from = 0);
+qsizetype LastContaining(const QStringList& events, const QString& text);
+qsizetype LastStartingWith(const QStringList& events, const QString& prefix);
 
 inline const ExportCategories AllCategories{false, true, true, true};
 inline const ExportCategories Geral{true, false, false, false};
