@@ -28,10 +28,8 @@ protected:
     explicit DeliveryTest(PackagingOptions options = {}) : kit(options) {}
     void SetUp() override
     {
-        kit.station.populate();
         ASSERT_TRUE(kit.service.running());
-        kit.loadSettings();
-        kit.setTimestamps(Before);
+        kit.prepare(Before);
         QDir().mkpath(kit.station.host(Saved));
     }
     void expectTimestampsBack()
@@ -195,6 +193,29 @@ TEST_F(VolumeSetTest, AVolumeThatCannotBeCopiedStaysAndTheOthersAreDelivered)
     EXPECT_EQ(kit.frame.exportSteps.at(4), StepFailed);
     EXPECT_EQ(rootArchives(), QStringList{VolumeName(1)});
     EXPECT_TRUE(kit.station.exists(Saved + VolumeName(2)));
+    expectTimestampsBack();
+}
+
+TEST_F(VolumeSetTest, AnErrorDuringAPassLeavesThatVolumeAndEveryLaterOneAtTheRoot)
+{
+    // A window event raises in the pass after the first file was delivered.
+    kit.frame.onPump = [this] {
+        if (kit.frame.exportProgress == PackageAndDelivery::DeliveringText && !kit.station.exists(RootArchive))
+            throw Error(QStringLiteral("interrupted"));
+    };
+    kit.dialogs.answerSave(Saved + ArchiveFile);
+    kit.runExport(AllCategories);
+    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_TRUE(kit.errors.isEmpty());
+    EXPECT_TRUE(kit.dialogs.messageTexts().isEmpty());
+    EXPECT_EQ(kit.frame.exportSteps.at(4), StepFailed);
+    EXPECT_EQ(Installation::filesBelow(kit.station.host(Saved)), QStringList{ArchiveFile});
+    const QStringList left = rootArchives();
+    ASSERT_GE(left.size(), 3);
+    QStringList expected;
+    for (int i = 0; i < left.size(); ++i)
+        expected << VolumeName(i);
+    EXPECT_EQ(left, expected);
     expectTimestampsBack();
 }
 

@@ -22,27 +22,12 @@ class ExportRunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kit.station.populate();
         ASSERT_TRUE(kit.service.running());
-        kit.loadSettings();
+        kit.prepare(FileTime - 1);  // an earlier export: no first-run prompt
         ASSERT_EQ(kit.settings.ClientGuid, Guid);
-        kit.setTimestamps(FileTime - 1);  // an earlier export: no first-run prompt
     }
-    // Index of the first event that contains text, -1 when none.
-    qsizetype at(const QString& text, qsizetype from = 0) const
-    {
-        for (qsizetype i = from; i < kit.events.size(); ++i)
-            if (kit.events.at(i).contains(text))
-                return i;
-        return -1;
-    }
-    qsizetype lastAt(const QString& text) const
-    {
-        for (qsizetype i = kit.events.size() - 1; i >= 0; --i)
-            if (kit.events.at(i).contains(text))
-                return i;
-        return -1;
-    }
+    qsizetype at(const QString& text, qsizetype from = 0) const { return FirstContaining(kit.events, text, from); }
+    qsizetype lastAt(const QString& text) const { return LastContaining(kit.events, text); }
     void expectTimestamps(Timestamp dados, Timestamp audio, Timestamp musica)
     {
         EXPECT_EQ(kit.settings.LastBackupDados, dados);
@@ -275,6 +260,43 @@ TEST_F(ExportRunTest, WithoutAClientIdentifierNoRunStarts)
     EXPECT_TRUE(kit.frame.log.isEmpty());
     EXPECT_FALSE(kit.station.fs.folderExists(QStringLiteral("C:\\Replicacao")));
     EXPECT_FALSE(kit.station.exists(QStringLiteral("C:\\.zip")));
+}
+
+TEST_F(ExportRunTest, AnArchiveThatCannotBeWrittenFailsThePackingAndKeepsTheStagedFiles)
+{
+    // A read-only archive of an earlier run at the drive root: the component
+    // cannot write there and says so.
+    const QString old = QStringLiteral("C:\\") + ArchiveFile;
+    kit.station.put(old, "an archive of an earlier run");
+    ASSERT_TRUE(QFile::setPermissions(kit.station.host(old), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    kit.dialogs.setLenientMessages(true);
+    kit.runExport(AllCategories);
+    EXPECT_TRUE(kit.errors.isEmpty());
+    EXPECT_TRUE(kit.dialogs.messageTexts().contains(QStringLiteral("Cannot write to ") + old))
+        << kit.dialogs.messageTexts().join(u'\n').toStdString();
+    EXPECT_EQ(kit.frame.exportSteps.all(), States({StepDone, StepDone, StepDone, StepFailed, StepFailed}));
+    EXPECT_EQ(kit.station.read(old), QByteArray("an archive of an earlier run"));
+    EXPECT_FALSE(QFile::exists(kit.service.archivePath()));
+    EXPECT_TRUE(kit.station.exists(Staging + QStringLiteral("Vireo.ini")));
+    expectTimestamps(FileTime - 1, FileTime - 1, FileTime - 1);
+    EXPECT_EQ(kit.settings.saves, 0);
+    EXPECT_FALSE(kit.frame.busy);
+    EXPECT_TRUE(kit.frame.controlsEnabled);
+}
+
+TEST_F(ExportRunTest, WithNothingChangedNoArchiveIsWrittenAndTheDeliveryStepFails)
+{
+    kit.setTimestamps(FirstNow);
+    kit.dialogs.answerMessage(QStringLiteral("Nothing to do!"));  // the component's own
+    kit.runExport(AllCategories);
+    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_EQ(kit.dialogs.messageTexts().size(), 1);
+    EXPECT_TRUE(kit.errors.isEmpty());
+    EXPECT_EQ(kit.frame.exportSteps.all(), States({StepDone, StepDone, StepDone, StepRunning, StepFailed}));
+    EXPECT_FALSE(kit.station.exists(QStringLiteral("C:\\") + ArchiveFile));
+    EXPECT_FALSE(QFile::exists(kit.service.archivePath()));
+    expectTimestamps(FirstNow, FirstNow, FirstNow);
+    EXPECT_EQ(kit.settings.saves, 0);
 }
 
 }  // namespace
