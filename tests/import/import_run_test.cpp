@@ -4,11 +4,15 @@
 
 #include "archive/VolumeNaming.h"
 #include "tests/e2e/RunTestKit.h"
+#include "tests/platform/ForkedProcess.h"
+#include "tests/web/ScriptedServer.h"
+#include "web/HttpErrors.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace vz;
@@ -28,10 +32,8 @@ class ImportRunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kit.station.populate();
         ASSERT_TRUE(kit.service.running());
-        kit.loadSettings();
-        kit.setTimestamps(FileTime - 1);
+        kit.prepare(FileTime - 1);
     }
     // A full export uploaded to the service, then the files damaged.
     void exportAndDamage()
@@ -51,13 +53,7 @@ protected:
         kit.settings.saves = 0;
         messagesBefore = kit.dialogs.messageTexts().size();
     }
-    qsizetype at(const QString& text) const
-    {
-        for (qsizetype i = 0; i < kit.events.size(); ++i)
-            if (kit.events.at(i).contains(text))
-                return i;
-        return -1;
-    }
+    qsizetype at(const QString& text) const { return FirstContaining(kit.events, text); }
     void expectNotCompleted()
     {
         EXPECT_EQ(kit.settings.LastBackupDados, FileTime - 1);
@@ -105,7 +101,10 @@ TEST_F(ImportRunTest, AWebImportRestoresEveryFileAndRemovesTheServersCopy)
     const qsizetype start = at(QStringLiteral("sibling: start C:\\Vireo\\Vireo Cast\\Servidor.exe"));
     EXPECT_GT(close, at(QStringLiteral("sibling: running?")));
     EXPECT_LT(close, at(QStringLiteral("C:\\Vireo\\")));
-    EXPECT_GT(start, kit.events.lastIndexOf(QRegularExpression(QStringLiteral("^D:\\\\Musicas"))));
+    const qsizetype lastRestored = std::max(LastStartingWith(kit.events, QStringLiteral("C:\\Vireo\\")),
+                                            LastStartingWith(kit.events, QStringLiteral("D:\\Musicas\\")));
+    ASSERT_GT(lastRestored, close);
+    EXPECT_GT(start, lastRestored);
     // Nothing left behind; the service's copy asked to go; the timestamps saved.
     EXPECT_FALSE(kit.station.exists(Downloaded));
     EXPECT_FALSE(kit.station.fs.folderExists(RestoreRoot));
@@ -282,6 +281,210 @@ TEST_F(ImportRunTest, WithoutAClientIdentifierNoRunStarts)
     EXPECT_TRUE(kit.dialogs.scriptDone());
     EXPECT_TRUE(kit.frame.log.isEmpty());
     EXPECT_TRUE(kit.events.isEmpty());
+}
+
+// --- The download from a scripted server -------------------------------------------
+
+// Serves the import's requests from a script instead of the reference service.
+class ScriptedDownloadTest : public ImportRunTest {
+protected:
+    // From here on the run talks to the scripted server.
+    void useScriptedServer() { kit.settings.BaseUrl = server.url(QStringLiteral("/Zuvavivevo/")); }
+    static QByteArray Ok(const QByteArray& body, qsizetype announcedBytes)
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/x-zip-compressed\r\nContent-Length: " +
+               QByteArray::number(announcedBytes) + "\r\n\r\n" + body;
+    }
+    // The request line of the n-th request the server read.
+    QByteArray requestLine(size_t n) const
+    {
+        const auto requests = server.requests();
+        return n < requests.size() ? requests.at(n).left(requests.at(n).indexOf("\r\n")) : QByteArray();
+    }
+    // Nothing but the download was asked for (no removal request followed).
+    void expectOnlyTheDownload(int connectionsBefore = 0)
+    {
+        EXPECT_EQ(server.connectionsAccepted(), connectionsBefore + 1);
+        EXPECT_EQ(requestLine(size_t(connectionsBefore)),
+                  "GET /Zuvavivevo/Replicacao/" + ArchiveFile.toLatin1() + " HTTP/1.1");
+    }
+
+    ScriptedServer server;
+};
+
+TEST_F(ScriptedDownloadTest, ADownloadClosedGracefullyIsDroppedAndItsEmptyArchiveFailsTheExtraction)
+{
+    // The server takes the request and closes before any status line.
+    useScriptedServer();
+    server.AddConnection({ReadRequest(), Close()});
+    server.AddConnection({ReadRequest(), Close()});
+    // What the client makes of that: the error of its own kind.
+    QByteArray probe;
+    EXPECT_THROW(kit.http.Get(server.url(QStringLiteral("/sonda")), probe), ConnectionClosedGracefully);
+    kit.http.Disconnect();
+
+    kit.dialogs.setLenientMessages(true);  // the archive component's own message
+    kit.runImport(ImportSource::Web);
+
+    EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
+    expectOnlyTheDownload(1);
+    EXPECT_FALSE(kit.http.Connected());
+    // An empty archive was written; the component reports it and the
+    // extraction fails, keeping the download.
+    ASSERT_TRUE(kit.station.exists(Downloaded));
+    EXPECT_EQ(QFileInfo(kit.station.host(Downloaded)).size(), 0);
+    // (Reported when the component is given the file, and again by the extraction.)
+    const QStringList messages = kit.dialogs.messageTexts();
+    EXPECT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.count(QStringLiteral("This archive is not a valid Zip archive")), messages.size());
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepFailed, StepFailed}));
+    EXPECT_FALSE(kit.station.fs.folderExists(RestoreRoot));
+    EXPECT_EQ(at(QStringLiteral("sibling: close")), -1);
+    expectNotCompleted();
+}
+
+TEST_F(ScriptedDownloadTest, ATruncatedDownloadRestoresNothingAndAsksNoRemoval)
+{
+    exportAndDamage();
+    const QByteArray archive = readFile(kit.service.archivePath());
+    const qsizetype received = archive.size() / 2;
+    useScriptedServer();
+    // Announced whole, closed halfway: no error, half an archive.
+    server.AddConnection({ReadRequest(), Send(Ok(archive.left(received), archive.size())), Close()});
+    kit.dialogs.setLenientMessages(true);
+    kit.runImport(ImportSource::Web);
+
+    EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
+    expectOnlyTheDownload();
+    EXPECT_FALSE(newMessages().isEmpty());
+    EXPECT_FALSE(newMessages().contains(QRegularExpression(QStringLiteral("^Importação finalizada"))));
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepFailed, StepFailed}));
+    EXPECT_EQ(kit.station.read(Downloaded), archive.left(received));
+    EXPECT_FALSE(kit.station.exists(Padaria));
+    EXPECT_EQ(kit.station.read(Rock), QByteArray("changed"));
+    expectNotCompleted();
+}
+
+TEST_F(ScriptedDownloadTest, ARemovalAnsweredWithAnErrorStatusLeavesTheRestoredFilesAndTheTimestamps)
+{
+    exportAndDamage();
+    const QByteArray archive = readFile(kit.service.archivePath());
+    useScriptedServer();
+    server.AddReply(Ok(archive, archive.size()));
+    server.AddReply("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\nfalha");
+    kit.runImport(ImportSource::Web);
+
+    EXPECT_EQ(kit.errors, QStringList{QStringLiteral("HTTP/1.1 500 Internal Server Error")});
+    EXPECT_EQ(requestLine(1), "GET /Zuvavivevo/Remover.aspx?guid=" + Guid.toLatin1() + " HTTP/1.1");
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepDone}));
+    EXPECT_EQ(kit.station.read(Padaria), before.value(Padaria).bytes);
+    EXPECT_TRUE(kit.station.exists(RestoreRoot + QStringLiteral("\\C\\Vireo\\Vireo Cast\\Comerciais\\padaria.mp3")));
+    EXPECT_FALSE(kit.station.exists(Downloaded));
+    EXPECT_TRUE(newMessages().isEmpty());
+    expectNotCompleted();
+}
+
+// --- Extraction and restore failures ---------------------------------------------
+
+TEST_F(ImportRunTest, AnArchiveGoneBeforeItIsUnpackedFailsTheExtractionQuietly)
+{
+    exportAndDamage();
+    const QString copy = kit.station.prefix.drive(QStringLiteral("d")) + QStringLiteral("/Copias/") + ArchiveFile;
+    writeFile(copy, readFile(kit.service.archivePath()));
+    // The drive holding it is taken away while the window handles its events.
+    kit.frame.onPump = [&] {
+        if (kit.frame.importSteps.at(1) == StepRunning)
+            QFile::remove(copy);
+    };
+    kit.dialogs.answerOpen(QStringLiteral("D:\\Copias\\") + ArchiveFile);
+    kit.runImport(ImportSource::File);
+    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_TRUE(kit.errors.isEmpty());
+    EXPECT_TRUE(newMessages().isEmpty());
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepFailed, StepFailed}));
+    EXPECT_EQ(at(QStringLiteral("sibling: close")), -1);
+    EXPECT_TRUE(QFile::exists(kit.service.archivePath()));
+    expectNotCompleted();
+}
+
+TEST_F(ImportRunTest, AnErrorWhileUnpackingFailsTheExtractionAndKeepsTheDownload)
+{
+    exportAndDamage();
+    // A window event raises once the first entries are written.
+    kit.frame.onPump = [this] {
+        if (kit.frame.importSteps.at(1) == StepRunning && kit.station.fs.folderExists(RestoreRoot))
+            throw Error(QStringLiteral("interrupted"));
+    };
+    kit.dialogs.setLenientMessages(true);  // the component's own report
+    kit.runImport(ImportSource::Web);
+    EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
+    EXPECT_EQ(newMessages().size(), 1);
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepFailed, StepFailed}));
+    EXPECT_TRUE(kit.station.exists(Downloaded));
+    EXPECT_TRUE(QFile::exists(kit.service.archivePath()));
+    EXPECT_FALSE(kit.station.exists(Padaria));
+    EXPECT_EQ(at(QStringLiteral("sibling: close")), -1);
+    expectNotCompleted();
+}
+
+TEST_F(ImportRunTest, ADownloadedFileThatCannotBeDeletedIsLeftAndTheImportCompletes)
+{
+    exportAndDamage();
+    // Leftover volumes beside the download; the first one read-only.
+    const QString z01 = VolumeNaming::SpanName(Downloaded, 0);
+    const QString z02 = VolumeNaming::SpanName(Downloaded, 1);
+    kit.station.put(z01, "leftover");
+    kit.station.put(z02, "leftover");
+    ASSERT_TRUE(QFile::setPermissions(kit.station.host(z01), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    kit.dialogs.answerMessage(ImportDriver::FinishedText);
+    kit.runImport(ImportSource::Web);
+    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_TRUE(kit.errors.isEmpty());
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepDone}));
+    EXPECT_FALSE(kit.station.exists(Downloaded));
+    EXPECT_TRUE(kit.station.exists(z01));
+    EXPECT_FALSE(kit.station.exists(z02));  // the deletions went on past it
+    EXPECT_EQ(kit.station.read(Padaria), before.value(Padaria).bytes);
+    EXPECT_EQ(kit.settings.LastBackupDados, ImportNow);
+    EXPECT_EQ(kit.settings.saves, 1);
+}
+
+TEST_F(ImportRunTest, FilesThatCannotBeRestoredAreSkippedSilentlyAndTheImportCompletes)
+{
+    exportAndDamage();
+    const QString lista = Installation::SystemFolder + QStringLiteral("Listas\\Segunda.lst");
+    const QString database = Installation::SystemFolder + QStringLiteral("Vireodb\\VireoAudio.fdb");
+    const QString tempo = Installation::SystemFolder + QStringLiteral("Textos\\tempo.mp3");
+    ASSERT_TRUE(before.contains(lista) && before.contains(database) && before.contains(tempo));
+    // Read-only.
+    kit.station.put(lista, "lista alterada");
+    ASSERT_TRUE(QFile::setPermissions(kit.station.host(lista), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    // Held open without sharing, as a running database engine holds its file.
+    kit.station.put(database, "base em uso");
+    ForkedLock engine(kit.station.host(database), true);
+    ASSERT_TRUE(engine.locked());
+    // A folder where the file was.
+    QFile::remove(kit.station.host(tempo));
+    QDir().mkpath(kit.station.host(tempo));
+    // (The share \\srv\musica is no drive: Jazz has no place to go back to.)
+
+    kit.dialogs.answerMessage(ImportDriver::FinishedText);
+    kit.runImport(ImportSource::Web);
+    engine.release();
+
+    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepDone}));
+    EXPECT_EQ(kit.station.read(lista), QByteArray("lista alterada"));
+    EXPECT_EQ(kit.station.read(database), QByteArray("base em uso"));
+    EXPECT_TRUE(QFileInfo(kit.station.host(tempo)).isDir());
+    EXPECT_EQ(kit.station.read(Jazz), QByteArray("changed on the share"));
+    // Everything else is back, and the run completed.
+    EXPECT_EQ(kit.station.read(Padaria), before.value(Padaria).bytes);
+    EXPECT_EQ(kit.station.read(Rock), before.value(Rock).bytes);
+    EXPECT_FALSE(QFile::exists(kit.service.archivePath()));
+    EXPECT_EQ(kit.settings.LastBackupDados, ImportNow);
+    EXPECT_EQ(kit.settings.saves, 1);
 }
 
 }  // namespace
