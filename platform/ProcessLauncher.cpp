@@ -1,7 +1,7 @@
 #include "platform/ProcessLauncher.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "platform/FileSystem.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -38,19 +38,20 @@ std::optional<QString> ProcessLauncher::findInPath(const QString& name)
 
 ProcessLauncher::FileKind ProcessLauncher::classify(const QString& hostPath)
 {
-    const QFileInfo info(hostPath);
-    if (!info.exists())
+    const auto entry = hostfs::stat(hostPath);
+    if (!entry)
         return FileKind::Missing;
-    if (!info.isFile())
+    if (entry->isFolder)
         return FileKind::Other;
-    const QByteArray encoded = QFile::encodeName(hostPath);
+    const QByteArray encoded = hostfs::encodeName(hostPath);
     if (::access(encoded.constData(), X_OK) != 0)
         return FileKind::Other;
-    QFile file(hostPath);
-    if (!file.open(QIODevice::ReadOnly))
+    HostFile file = HostFile::openRead(hostPath, ShareMode::All);
+    char head[4] = {};
+    if (!file.isOpen() || file.read(head, sizeof head) < 2)
         return FileKind::Other;
-    const QByteArray head = file.read(4);
-    if (head.startsWith("\x7f" "ELF") || head.startsWith("#!"))
+    const QByteArray start(head, sizeof head);
+    if (start.startsWith("\x7f" "ELF") || start.startsWith("#!"))
         return FileKind::NativeExecutable;
     return FileKind::Other;
 }

@@ -1,8 +1,8 @@
 #include "platform/ProfileFile.h"
 
 #include "platform/Cp1252.h"
+#include "platform/FileSystem.h"
 
-#include <QFile>
 #include <QStringList>
 
 #include <optional>
@@ -22,11 +22,15 @@ constexpr qsizetype MaxValueChars = 2047;
 
 QStringList readLines(const QString& hostPath, bool* exists)
 {
-    QFile file(hostPath);
-    *exists = file.open(QIODevice::ReadOnly);
+    HostFile file = HostFile::openRead(hostPath, ShareMode::All);
+    *exists = file.isOpen();
     if (!*exists)
         return {};
-    const QString text = DecodeCp1252(file.readAll());
+    QByteArray bytes;
+    char block[8192];
+    for (qint64 n; (n = file.read(block, sizeof block)) > 0;)
+        bytes.append(block, n);
+    const QString text = DecodeCp1252(bytes);
     QStringList lines = text.split(QLatin1Char('\n'));
     for (QString& line : lines) {
         if (line.endsWith(QLatin1Char('\r')))
@@ -74,7 +78,7 @@ QString unquoted(QString value)
 // renames it over the target, so the old file stays whole until the new one is.
 bool replaceAtomically(const QString& hostPath, const QByteArray& bytes)
 {
-    const QByteArray target = QFile::encodeName(hostPath);
+    const QByteArray target = hostfs::encodeName(hostPath);
     QByteArray temp = target + ".XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0)
