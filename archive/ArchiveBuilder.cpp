@@ -4,6 +4,7 @@
 #include "archive/ChunkCompressor.h"
 #include "archive/EndRecord.h"
 #include "archive/EntryName.h"
+#include "archive/EntryPermissions.h"
 #include "archive/LocalHeader.h"
 #include "archive/WorkerPool.h"
 #include "archive/ZipFormat.h"
@@ -25,7 +26,6 @@ namespace {
 constexpr qint64 kWindowBytes = 32 << 20;
 constexpr size_t kWindowPieces = 128;
 constexpr int kWaitSliceMs = 100;
-constexpr quint32 UnixRegularFile = 0100000;  // S_IFREG
 
 struct Slot {
     CompressJob job;
@@ -230,7 +230,6 @@ int ArchiveBuilder::Run()
     bool skipping = false;
     LocalHeader header;
     bool forceZip64 = false;
-    bool rawName = false;
     int written = 0;
 
     while (!inflight.empty() || nextItem < items.size()) {
@@ -257,7 +256,6 @@ int ArchiveBuilder::Run()
             header = LocalHeader();
             header.name = name.bytes;
             header.flags = name.utf8 ? zip::FlagUtf8 : 0;
-            rawName = name.rawHostBytes;
             header.dosTime = FatFromTimestamp(TimestampFromUnixMs(item.modifiedUnixMs));
             header.uncompressedSize = static_cast<quint64>(item.sizeBytes);
             header.method = slot->job.mode == CompressJob::Mode::Store ? zip::MethodStored : zip::MethodDeflated;
@@ -321,10 +319,9 @@ int ArchiveBuilder::Run()
             return fail(ErrorWritingFile);
 
         CentralRecord record;
-        // FAT attributes; a name in host bytes that are not UTF-8 marks the
-        // entry as made on Unix (with a Unix mode beside the FAT bits), so
-        // readers keep those bytes instead of taking them for code page 850.
-        record.versionMadeBy = zip::VersionDeflated | ((rawName ? zip::HostUnix : zip::HostMsDos) << 8);
+        // Made on Unix: the mode travels beside the FAT bits, and readers keep
+        // name bytes that are not UTF-8 instead of taking them for code page 850.
+        record.versionMadeBy = EntryPermissions::VersionMadeBy(zip::VersionDeflated);
         record.versionNeeded = forceZip64 ? zip::VersionZip64 : header.versionNeeded;
         record.flags = header.flags;
         record.method = header.method;
@@ -333,9 +330,7 @@ int ArchiveBuilder::Run()
         record.compressedSize = header.compressedSize;
         record.uncompressedSize = header.uncompressedSize;
         record.localOffset = static_cast<quint64>(headerAt);
-        record.externalAttributes = (item.attributes & (AttrReadOnly | AttrHidden | AttrSystem)) | AttrArchive;
-        if (rawName)
-            record.externalAttributes |= (UnixRegularFile | ((item.attributes & AttrReadOnly) ? 0444u : 0644u)) << 16;
+        record.externalAttributes = EntryPermissions::ExternalAttributes(item.attributes, item.permissionBits);
         record.name = header.name;
         central.push_back(std::move(record));
         ++written;

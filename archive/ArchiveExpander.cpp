@@ -3,6 +3,7 @@
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/EntryExpander.h"
+#include "archive/EntryPermissions.h"
 #include "archive/ExtraFields.h"
 #include "archive/ExtractionFolder.h"
 #include "archive/LittleEndian.h"
@@ -46,6 +47,19 @@ qint64 modifiedUnixMs(const CentralRecord& record, const QByteArray& localExtra)
         }
     }
     return UnixMsFromTimestamp(TimestampFromFat(record.dosTime));
+}
+
+// Removes a file this extraction wrote or replaces, read-only or not.
+bool removeExtracted(const QString& hostPath)
+{
+    if (hostfs::removeFile(hostPath))
+        return true;
+    // Only a file itself: a link's target lies elsewhere and stays as it is.
+    if (hostfs::pathKind(hostPath) != hostfs::PathKind::File)
+        return false;
+    const quint32 attributes = hostfs::attributes(hostPath);
+    return (attributes & AttrReadOnly) && hostfs::setAttributes(hostPath, attributes & ~quint32(AttrReadOnly)) &&
+           hostfs::removeFile(hostPath);
 }
 
 int directoryError(int id)
@@ -152,6 +166,10 @@ int ArchiveExpander::Run()
         job.uncompressedSize = record.uncompressedSize;
         job.crc32 = record.crc32;
         job.modifiedUnixMs = modifiedUnixMs(record, local.extra);
+        const EntryPermissions permissions =
+            EntryPermissions::ForExtraction(record.versionMadeBy, record.externalAttributes);
+        job.permissionBits = permissions.permissionBits;
+        job.readOnly = permissions.readOnly;
         if (job.dataOffset + static_cast<qint64>(record.compressedSize) > archiveSize) {
             slot->messageId = CrcError;  // the data are cut short
             return slot;
@@ -191,7 +209,7 @@ int ArchiveExpander::Run()
             while (!pool.waitFor([&] { return slot->done; }, kWaitSliceMs)) {
             }
             if (slot->expand && !slot->job.outputPath.isEmpty())
-                hostfs::removeFile(slot->job.outputPath);
+                removeExtracted(slot->job.outputPath);
         }
         return -error;
     };
@@ -236,11 +254,12 @@ int ArchiveExpander::Run()
         ExpandJob& job = slot->job;
         switch (job.result) {
         case ExpandJob::Result::Ok:
-            // Only a checked entry replaces what is there (a link is replaced, not followed).
+            // Only a checked entry replaces what is there (a link is replaced,
+            // not followed; a read-only file too, as replacing was asked for).
             if (!job.outputPath.isEmpty() &&
-                ((ExtractionFolder::occupied(slot->targetPath) && !hostfs::removeFile(slot->targetPath)) ||
+                ((ExtractionFolder::occupied(slot->targetPath) && !removeExtracted(slot->targetPath)) ||
                  !hostfs::rename(job.outputPath, slot->targetPath))) {
-                hostfs::removeFile(job.outputPath);
+                removeExtracted(job.outputPath);
                 callbacks_.Message(CreateOutputFailed, Text(CreateOutputFailed));
                 return abandon(CreateOutputFailed);
             }

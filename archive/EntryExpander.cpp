@@ -50,8 +50,10 @@ public:
         if (result == ExpandJob::Result::Ok && (produced_ != job_.uncompressedSize || crc_ != job_.crc32))
             result = ExpandJob::Result::Mismatch;
         if (out_.isOpen()) {
-            if (result == ExpandJob::Result::Ok)
+            if (result == ExpandJob::Result::Ok) {
                 out_.setModifiedTime(job_.modifiedUnixMs);
+                setPermissions();
+            }
             out_.close();
         }
         return result;
@@ -59,6 +61,17 @@ public:
 
 private:
     static quint64 WholeLimit() { return static_cast<quint64>(EntryExpander::WholeEntryLimitBytes); }
+
+    // Like the time, best effort: a file system without Unix modes keeps the data all the same.
+    void setPermissions()
+    {
+        if (job_.permissionBits) {
+            out_.setPermissionBits(*job_.permissionBits);
+        } else if (job_.readOnly) {
+            if (const auto created = hostfs::stat(job_.outputPath))
+                out_.setPermissionBits(created->permissionBits & ~0222u);
+        }
+    }
 
     bool readAt(char* buffer, qint64 bytes, qint64 offset)
     {

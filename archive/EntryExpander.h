@@ -2,13 +2,15 @@
 // Expansion work done on a worker thread: one entry's data, read from the
 // archive, inflated (or copied when stored) into its output file, never past
 // the size the directory declares, and checked against the declared size
-// and CRC-32. Without an output path the entry is only tested.
+// and CRC-32; a checked file gets its time and permission bits. Without an
+// output path the entry is only tested.
 
 #include "platform/FileSystem.h"
 
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace vz {
 
@@ -24,6 +26,8 @@ struct ExpandJob {
     quint32 crc32 = 0;
     QString outputPath;          // empty: test only
     qint64 modifiedUnixMs = 0;
+    std::optional<quint32> permissionBits;  // none: the mode the file was created with
+    bool readOnly = false;                  // with that mode: no write bits
 
     // Output.
     Result result = Result::Ok;

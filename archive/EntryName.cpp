@@ -69,12 +69,11 @@ EntryName::Encoded EntryName::Encode(const QString& name)
 {
     Encoded out;
     out.bytes = hostfs::encodeName(name);
-    out.rawHostBytes = hostfs::holdsRawBytes(name);
     bool ascii = true;
     for (char c : out.bytes)
         if (static_cast<unsigned char>(c) >= 0x80)
             ascii = false;
-    out.utf8 = !ascii && !out.rawHostBytes;
+    out.utf8 = !ascii && !hostfs::holdsRawBytes(name);
     return out;
 }
 

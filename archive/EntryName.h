@@ -7,9 +7,9 @@
 //
 // Writing: an entry name made from host names is stored as the host's
 // bytes. The UTF-8 flag is set only when those bytes are valid UTF-8 and
-// not plain ASCII; a name holding bytes that are not UTF-8 is marked as made
-// on Unix, so that reading gives back the very same bytes instead of taking
-// them for code page 850.
+// not plain ASCII; every entry is written as made on Unix (see
+// EntryPermissions), so that reading gives back the very same bytes of a
+// name that is not UTF-8 instead of taking them for code page 850.
 
 #include <QByteArray>
 #include <QString>
@@ -21,8 +21,7 @@ class EntryName {
 public:
     struct Encoded {
         QByteArray bytes;
-        bool utf8 = false;          // set the UTF-8 flag
-        bool rawHostBytes = false;  // not UTF-8: record the entry as made on Unix
+        bool utf8 = false;  // set the UTF-8 flag
     };
 
     // versionMadeBy: the central record's field; its high byte names the host.

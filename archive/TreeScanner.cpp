@@ -55,7 +55,8 @@ void TreeScanner::scan(const QString& specHostPath, const QString& rootHostFolde
         const quint32 attributes = hostfs::attributes(spec);
         if (relative.isEmpty() || (!options_.hidden && (attributes & (AttrHidden | AttrSystem))))
             return;
-        out.push_back({spec, entryName(relative), info->sizeBytes, info->modifiedUnixMs, attributes});
+        out.push_back({spec, entryName(relative), info->sizeBytes, info->modifiedUnixMs, attributes,
+                       info->permissionBits});
         return;
     }
     const QString relative = relativeTo(folder, rootHostFolder);
@@ -95,7 +96,7 @@ void TreeScanner::walk(const QString& folder, const QString& relative, const QSt
     const QString base = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
     for (const DirEntry& f : files)
         out.push_back({base + f.name, entryName(prefix + f.name), f.sizeBytes, f.modifiedUnixMs,
-                       f.attributes});
+                       f.attributes, f.permissionBits});
     for (const DirEntry& d : folders)
         walk(base + d.name, prefix + d.name, pattern, out);
 }

@@ -17,7 +17,8 @@ struct FileItem {
     QString name;          // entry name
     qint64 sizeBytes = 0;
     qint64 modifiedUnixMs = 0;
-    quint32 attributes = 0;
+    quint32 attributes = 0;      // FileAttribute bits
+    quint32 permissionBits = 0;  // the file's mode bits
 };
 
 class TreeScanner {

@@ -39,6 +39,10 @@ inline constexpr quint32 VersionZip64 = 45;
 inline constexpr quint32 HostMsDos = 0;
 inline constexpr quint32 HostUnix = 3;
 
+// The Unix file type in the high half of an entry made on Unix.
+inline constexpr quint32 UnixTypeMask = 0170000;
+inline constexpr quint32 UnixRegularFile = 0100000;
+
 inline constexpr quint16 ExtraZip64 = 0x0001;
 inline constexpr quint16 ExtraExtendedTime = 0x5455;
 inline constexpr quint16 ExtraUnicodePath = 0x7075;

@@ -178,6 +178,7 @@ DirEntry entryFrom(const struct stat& st, const char* name, std::optional<quint3
     e.sizeBytes = e.isFolder ? 0 : qint64(st.st_size);
     e.attributes = attributesFrom(st, name, dos, isLink);
     e.modifiedUnixMs = unixMs(st.st_mtim);
+    e.permissionBits = st.st_mode & 07777;
     return e;
 }
 
@@ -642,6 +643,11 @@ bool HostFile::setModifiedTime(qint64 unixMs)
     times[0].tv_nsec = UTIME_OMIT;  // the access time is left alone
     times[1] = timespecFromMs(unixMs);
     return ::futimens(fd_, times) == 0;
+}
+
+bool HostFile::setPermissionBits(quint32 mode)
+{
+    return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode & 07777)) == 0;
 }
 
 void HostFile::close()

@@ -38,6 +38,7 @@ struct DirEntry {
     bool isFolder = false;
     quint32 attributes = 0;      // FileAttribute bits (AttrDirectory for folders)
     qint64 modifiedUnixMs = 0;   // last-write time, ms since the Unix epoch
+    quint32 permissionBits = 0;  // the mode's 07777 bits (a link's target's); 0 for "." and ".."
 };
 
 enum class ShareMode {
@@ -78,6 +79,7 @@ public:
     bool truncate(qint64 size);
     bool flush();                                  // fsync
     bool setModifiedTime(qint64 unixMs);
+    bool setPermissionBits(quint32 mode);           // the 07777 bits of mode, exactly (no umask)
     void close();
 
 private:

@@ -4,6 +4,7 @@
 #include "archive/CentralRecord.h"
 #include "archive/EndRecord.h"
 #include "archive/EntryName.h"
+#include "archive/EntryPermissions.h"
 #include "archive/ExtraFields.h"
 #include "archive/LittleEndian.h"
 #include "archive/LocalHeader.h"
@@ -174,7 +175,6 @@ TEST(EntryName, Utf8FlagOemFallbackAndUnicodePathField)
     const EntryName::Encoded encoded = EntryName::Encode(QStringLiteral("Programação.txt"));
     const QByteArray raw = encoded.bytes;
     EXPECT_TRUE(encoded.utf8);
-    EXPECT_FALSE(encoded.rawHostBytes);
     EXPECT_EQ(EntryName::Decode(raw, zip::FlagUtf8, {}, MadeOnDos), QStringLiteral("Programação.txt"));
     // Info-ZIP writes UTF-8 without the flag.
     EXPECT_EQ(EntryName::Decode(raw, 0, {}, MadeOnDos), QStringLiteral("Programação.txt"));
@@ -206,8 +206,7 @@ TEST(EntryName, HostBytesThatAreNotUtf8RoundTrip)
     const EntryName::Encoded encoded = EntryName::Encode(hostName);
     EXPECT_EQ(encoded.bytes, latin1);
     EXPECT_FALSE(encoded.utf8);
-    EXPECT_TRUE(encoded.rawHostBytes);
-    const quint32 madeOnUnix = (zip::HostUnix << 8) | zip::VersionDeflated;
+    const quint32 madeOnUnix = EntryPermissions::VersionMadeBy(zip::VersionDeflated);
     EXPECT_EQ(EntryName::Decode(latin1, 0, {}, madeOnUnix), hostName);
     EXPECT_EQ(hostfs::encodeName(EntryName::Decode(latin1, 0, {}, madeOnUnix)), latin1);
     EXPECT_EQ(EntryName::Decode(latin1, 0, {}, zip::VersionDeflated), QStringLiteral("Replicacao/D/M·sica.mp3"));
