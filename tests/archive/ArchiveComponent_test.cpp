@@ -346,10 +346,7 @@ TEST(ArchiveComponent, CommentAndTrailingBytesAreNoObstacle)
         "z.close()\n"
         "open(sys.argv[1], 'ab').write(b'trailing bytes' * 10)\n"), {b.c(QStringLiteral("1A2B.zip"))});
     ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
-    auto importer = b.importer();
-    importer->SetArchiveFileName(QStringLiteral("C:\\1A2B.zip"));
-    importer->ExtractBaseDir = QStringLiteral("C:\\R\\");
-    ASSERT_EQ(importer->Extract(), 0);
+    ASSERT_EQ(b.importer(QStringLiteral("C:\\1A2B.zip"), QStringLiteral("C:\\R\\"))->Extract(), 0);
     EXPECT_EQ(readFile(b.c(QStringLiteral("R/Replicacao/C/a.txt"))), QByteArray("conteudo ").repeated(500));
 }
 

@@ -113,4 +113,12 @@ std::unique_ptr<ArchiveComponent> ComponentBench::importer()
     return archive;
 }
 
+std::unique_ptr<ArchiveComponent> ComponentBench::importer(const QString& archive, const QString& baseFolder)
+{
+    auto component = importer();
+    component->SetArchiveFileName(archive);
+    component->ExtractBaseDir = baseFolder;
+    return component;
+}
+
 }  // namespace vz::test

@@ -56,6 +56,8 @@ struct ComponentBench {
     std::unique_ptr<ArchiveComponent> exporter(qint64 volumeBytes);
     // A component set up as import sets it.
     std::unique_ptr<ArchiveComponent> importer();
+    // The same, for that archive and base folder (Windows paths).
+    std::unique_ptr<ArchiveComponent> importer(const QString& archive, const QString& baseFolder);
 };
 
 }  // namespace vz::test

@@ -57,18 +57,20 @@ std::map<QString, quint32> makeTree(ComponentBench& b)
     return modes;
 }
 
-QString modesText(const QString& root, const std::map<QString, quint32>& expected)
+// The modes found below root for the names of `expected`.
+std::map<QString, quint32> modesIn(const QString& root, const std::map<QString, quint32>& expected)
 {
-    QString text;
-    for (const auto& [name, mode] : expected)
-        text += name + QStringLiteral(" %1\n").arg(modeOf(root + QLatin1Char('/') + name), 4, 8, QLatin1Char('0'));
-    return text;
+    std::map<QString, quint32> found;
+    for (const auto& entry : expected)
+        found[entry.first] = modeOf(root + QLatin1Char('/') + entry.first);
+    return found;
 }
 
-QString expectedText(const std::map<QString, quint32>& expected)
+// One line per file, for readable failures.
+QString modesText(const std::map<QString, quint32>& modes)
 {
     QString text;
-    for (const auto& [name, mode] : expected)
+    for (const auto& [name, mode] : modes)
         text += name + QStringLiteral(" %1\n").arg(mode, 4, 8, QLatin1Char('0'));
     return text;
 }
@@ -99,18 +101,17 @@ TEST(Permissions, ModesSurviveAddAndExtractInOneVolumeAndThroughTinyVolumes)
             ASSERT_GT(exporter->VolumeCount(), 5);
         }
 
-        auto importer = b.importer();
-        importer->SetArchiveFileName(QStringLiteral("C:\\S") + tag + QStringLiteral(".zip"));
-        importer->ExtractBaseDir = QStringLiteral("C:\\R") + tag + QLatin1Char('\\');
+        auto importer = b.importer(QStringLiteral("C:\\S") + tag + QStringLiteral(".zip"),
+                                   QStringLiteral("C:\\R") + tag + QLatin1Char('\\'));
         const QString out = b.c(QStringLiteral("R") + tag);
         ASSERT_EQ(importer->Extract(), 0) << b.dialogs.messageTexts().join(QLatin1Char('\n')).toStdString();
-        EXPECT_EQ(modesText(out, modes), expectedText(modes));
+        EXPECT_EQ(modesText(modesIn(out, modes)), modesText(modes));
         EXPECT_EQ(readTree(out + QStringLiteral("/Replicacao")), readTree(b.c(QStringLiteral("Replicacao"))));
 
         // Extracting again replaces every file, the read-only one too.
         writeFile(out + QLatin1Char('/') + kServer, QByteArrayLiteral("changed"));
         ASSERT_EQ(importer->Extract(), 0) << b.dialogs.messageTexts().join(QLatin1Char('\n')).toStdString();
-        EXPECT_EQ(modesText(out, modes), expectedText(modes));
+        EXPECT_EQ(modesText(modesIn(out, modes)), modesText(modes));
         EXPECT_EQ(readTree(out + QStringLiteral("/Replicacao")), readTree(b.c(QStringLiteral("Replicacao"))));
     }
     EXPECT_TRUE(b.dialogs.records().empty());
@@ -190,9 +191,7 @@ TEST(Permissions, ModesFromAnotherArchiverAreMadeSafe)
         "add('dos-with-mode', 0, (0o100755 << 16) | 0x20)\n"
         "z.close()\n"), {b.c(QStringLiteral("outro.zip"))});
     ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
-    auto importer = b.importer();
-    importer->SetArchiveFileName(QStringLiteral("C:\\outro.zip"));
-    importer->ExtractBaseDir = QStringLiteral("C:\\R\\");
+    auto importer = b.importer(QStringLiteral("C:\\outro.zip"), QStringLiteral("C:\\R\\"));
     ASSERT_EQ(importer->Extract(), 0) << b.dialogs.messageTexts().join(QLatin1Char('\n')).toStdString();
 
     const std::map<QString, quint32> expected = {
@@ -210,7 +209,7 @@ TEST(Permissions, ModesFromAnotherArchiverAreMadeSafe)
         {QStringLiteral("dos-with-mode"), plain},
     };
     const QString out = b.c(QStringLiteral("R/Replicacao"));
-    EXPECT_EQ(modesText(out, expected), expectedText(expected));
+    EXPECT_EQ(modesText(modesIn(out, expected)), modesText(expected));
     EXPECT_EQ(readFile(out + QStringLiteral("/link")), QByteArrayLiteral("Servidor.exe"));
     EXPECT_EQ(hostfs::pathKind(out + QStringLiteral("/link")), hostfs::PathKind::File);
 }
@@ -235,12 +234,10 @@ TEST(Permissions, AnArchiveFromBeforeModesTravelledExtractsAsBefore)
         "open(sys.argv[1], 'wb').write(data)\n"), {b.c(QStringLiteral("1A2B.zip"))});
     ASSERT_EQ(patched.exitCode, 0) << patched.output.toStdString();
 
-    auto importer = b.importer();
-    importer->SetArchiveFileName(QStringLiteral("C:\\1A2B.zip"));
+    auto importer = b.importer(QStringLiteral("C:\\1A2B.zip"), QStringLiteral("C:\\R\\"));
     ASSERT_EQ(importer->Entries().size(), modes.size());
     for (const DirectoryEntry& e : importer->Entries())
         ASSERT_EQ(e.record.versionMadeBy, 20u) << e.name.toStdString();
-    importer->ExtractBaseDir = QStringLiteral("C:\\R\\");
     ASSERT_EQ(importer->Extract(), 0) << b.dialogs.messageTexts().join(QLatin1Char('\n')).toStdString();
     const QString out = b.c(QStringLiteral("R"));
     EXPECT_EQ(readTree(out + QStringLiteral("/Replicacao")), readTree(b.c(QStringLiteral("Replicacao"))));
@@ -249,7 +246,7 @@ TEST(Permissions, AnArchiveFromBeforeModesTravelledExtractsAsBefore)
     std::map<QString, quint32> expected;
     for (const auto& [name, mode] : modes)
         expected[name] = mode == 0444 ? plain & ~0222u : plain;
-    EXPECT_EQ(modesText(out, expected), expectedText(expected));
+    EXPECT_EQ(modesText(modesIn(out, expected)), modesText(expected));
     EXPECT_TRUE(b.dialogs.records().empty());
 }
 
@@ -267,9 +264,7 @@ TEST(Permissions, AStoppedExtractionRemovesItsReadOnlyTemporaryFiles)
     ASSERT_EQ(b.exporter(0)->Add(), 0);
     // A folder where the first file goes stops the extraction at that file.
     writeFile(b.c(QStringLiteral("R/Replicacao/C/a.txt/dentro.txt")), QByteArrayLiteral("x"));
-    auto importer = b.importer();
-    importer->SetArchiveFileName(QStringLiteral("C:\\1A2B.zip"));
-    importer->ExtractBaseDir = QStringLiteral("C:\\R\\");
+    auto importer = b.importer(QStringLiteral("C:\\1A2B.zip"), QStringLiteral("C:\\R\\"));
     b.dialogs.answerMessage(QStringLiteral("Creation of output file failed"));
     EXPECT_EQ(importer->Extract(), ArchiveMessage::CreateOutputFailed);
     EXPECT_TRUE(b.dialogs.scriptDone());
