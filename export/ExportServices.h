@@ -30,6 +30,9 @@ struct ExportServices {
 };
 
 // A plain message box of the run: its text, the title as caption, OK.
-void ShowRunMessage(const ExportServices& services, const QString& text);
+inline void ShowRunMessage(const ExportServices& services, const QString& text)
+{
+    ShowMessage(services.dialogs, services.title, text);
+}
 
 }  // namespace vz

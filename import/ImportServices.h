@@ -30,6 +30,9 @@ struct ImportServices {
 };
 
 // A plain message box of the run: its text, the title as caption, OK.
-void ShowRunMessage(const ImportServices& services, const QString& text);
+inline void ShowRunMessage(const ImportServices& services, const QString& text)
+{
+    ShowMessage(services.dialogs, services.title, text);
+}
 
 }  // namespace vz

@@ -63,4 +63,13 @@ public:
     virtual std::optional<QString> saveFile(const FileDialogRequest& request) = 0;
 };
 
+// A plain message box of the program: the text, the caption, an OK button.
+inline void ShowMessage(UserDialogs& dialogs, const QString& caption, const QString& text)
+{
+    MessageRequest request;
+    request.caption = caption;
+    request.text = text;
+    dialogs.showMessage(request);
+}
+
 }  // namespace vz
