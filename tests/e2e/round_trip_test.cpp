@@ -86,6 +86,12 @@ protected:
 TEST_F(RoundTripTest, AFullExportImportedIntoAnotherStationRestoresEveryFile)
 {
     Station a(service, true);
+    // A native build of the automation's server must stay startable after a restore.
+    const QString server = Installation::SystemFolder + QStringLiteral("Servidor.exe");
+    ASSERT_TRUE(QFile::setPermissions(a.installation.host(server), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                      QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                                                      QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                                      QFileDevice::ExeOther));
     const QMap<QString, FileState> exported = a.installation.exportedFiles();
     a.window->controls().chkGeral->click();
     ASSERT_TRUE(a.window->exportChoice().geral);
@@ -103,6 +109,7 @@ TEST_F(RoundTripTest, AFullExportImportedIntoAnotherStationRestoresEveryFile)
     b.window->btnIniciarImportacaoClick();
     ASSERT_TRUE(b.dialogs.scriptDone()) << b.dialogs.messageTexts().join(u'\n').toStdString();
     ExpectRestored(exported, b.installation);
+    EXPECT_TRUE(QFileInfo(b.installation.host(server)).permissions() & QFileDevice::ExeOther);
     EXPECT_FALSE(b.installation.exists(QStringLiteral("\\\\srv\\musica\\Jazz\\Noite.mp3")));
     EXPECT_FALSE(QFile::exists(service.archivePath()));
     EXPECT_TRUE(b.settingsText().contains(QStringLiteral("musica=01/06/2090 12:00:00")));
