@@ -3,7 +3,7 @@
 // it), a file, or a folder with a wildcard file name ("*.txt"); with
 // recursion subfolders are searched too. Hidden and system files and
 // folders are left out unless asked for; links to folders are not entered.
-// Entry names are relative to the spec's root folder, with "/" separators.
+// Entry names are relative to the include specification's root folder, with "/" separators.
 
 #include <QByteArray>
 #include <QString>
