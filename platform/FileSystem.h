@@ -8,12 +8,11 @@
 // Attributes: read-only = no write permission bit. Hidden and system: a name
 // beginning with "." is hidden; the extended attribute user.DOSATTRIB ("0x"
 // + hex flags, Wine's and Samba's convention) is read when present and written
-// when attributes are set. Share modes: ShareMode::None takes a non-blocking
-// exclusive flock, DenyWrite a shared one; a conflicting lock held by another
-// open file (the embedded Firebird engine locks its databases the same way)
-// makes the open fail as a sharing violation.
+// when attributes are set. Files are opened under Windows share modes
+// through HostFile (platform/HostFile.h).
 
 #include "platform/DriveMap.h"
+#include "platform/HostFile.h"
 #include "platform/Timestamp.h"
 
 #include <QByteArray>
@@ -39,52 +38,6 @@ struct DirEntry {
     quint32 attributes = 0;      // FileAttribute bits (AttrDirectory for folders)
     qint64 modifiedUnixMs = 0;   // last-write time, ms since the Unix epoch
     quint32 permissionBits = 0;  // the mode's 07777 bits (a link's target's); 0 for "." and ".."
-};
-
-enum class ShareMode {
-    None,       // no sharing: exclusive lock
-    DenyWrite,  // others may read: shared lock
-    All,        // no lock
-};
-
-// errno of a sharing violation reported by HostFile (another holder's lock).
-inline constexpr int SharingViolation = 11;  // EAGAIN/EWOULDBLOCK
-
-// An open host file with the lock that stands for its share mode.
-class HostFile {
-public:
-    HostFile() = default;
-    ~HostFile();
-    HostFile(HostFile&& other) noexcept;
-    HostFile& operator=(HostFile&& other) noexcept;
-    HostFile(const HostFile&) = delete;
-    HostFile& operator=(const HostFile&) = delete;
-
-    // Opens an existing file for reading.
-    static HostFile openRead(const QString& hostPath, ShareMode share);
-    // Creates the file, or replaces an existing one (emptied only after its
-    // lock was taken). Fails on an existing read-only file, also for root.
-    static HostFile create(const QString& hostPath, ShareMode share);
-    // Opens an existing file for reading and writing without emptying it.
-    static HostFile openReadWrite(const QString& hostPath, ShareMode share);
-
-    bool isOpen() const { return fd_ >= 0; }
-    int errorNumber() const { return error_; }  // errno of the failed open, 0 when open
-    int fd() const { return fd_; }
-    qint64 size() const;                          // -1 on error
-    qint64 read(void* buffer, qint64 maxBytes);   // bytes read, 0 at end, -1 on error
-    qint64 readAt(void* buffer, qint64 maxBytes, qint64 offset);
-    bool writeAll(const void* data, qint64 bytes);
-    bool seek(qint64 offset);
-    bool truncate(qint64 size);
-    bool flush();                                  // fsync
-    bool setModifiedTime(qint64 unixMs);
-    bool setPermissionBits(quint32 mode);           // the 07777 bits of mode, exactly (no umask)
-    void close();
-
-private:
-    int fd_ = -1;
-    int error_ = 0;
 };
 
 struct DiskSpace {
