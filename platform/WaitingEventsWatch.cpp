@@ -189,7 +189,9 @@ void WaitingEventsWatch::RunRound(const std::function<void()>& round)
     try {
         round();
     } catch (...) {
+        // Unarmed, the watcher would never raise the flag again.
         --state_->roundDepth;
+        state_->mayBeWaiting.store(true, std::memory_order_release);
         throw;
     }
     --state_->roundDepth;

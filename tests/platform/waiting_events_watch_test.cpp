@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
 
 namespace vz {
@@ -116,6 +117,21 @@ TEST_F(WaitingEventsWatchTest, OneWatchAtATimeAndTheLoopWorksAfterIt)
     ASSERT_TRUE(second);
     second->RunRound(round);
     EXPECT_TRUE(second->Usable());
+}
+
+TEST_F(WaitingEventsWatchTest, ARoundThatThrowsLeavesTheNextPumpToRunOne)
+{
+    auto watch = WaitingEventsWatch::Start();
+    ASSERT_TRUE(watch);
+    EXPECT_THROW(watch->RunRound([] {
+        round();
+        throw std::runtime_error("handler failed");
+    }),
+                 std::runtime_error);
+    EXPECT_TRUE(watch->EventsMayBeWaiting());
+    int delivered = 0;
+    QMetaObject::invokeMethod(&app_, [&delivered] { ++delivered; }, Qt::QueuedConnection);
+    EXPECT_TRUE(pumpUntil(*watch, [&] { return delivered == 1; }));
 }
 
 TEST_F(WaitingEventsWatchTest, GivesUpWhenTheRoundDoesNotReachTheWatchedLoop)
