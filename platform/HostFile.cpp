@@ -156,7 +156,7 @@ HostFile& HostFile::operator=(HostFile&& other) noexcept
     return *this;
 }
 
-HostFile HostFile::fromOpen(int fd)
+HostFile HostFile::adopt(int fd)
 {
     HostFile f;
     f.fd_ = fd;
@@ -167,19 +167,19 @@ HostFile HostFile::fromOpen(int fd)
 HostFile HostFile::openRead(const QString& hostPath, ShareMode share)
 {
     struct stat st;
-    return fromOpen(openForRead(hostfs::encodeName(hostPath), O_RDONLY, share, st));
+    return adopt(openForRead(hostfs::encodeName(hostPath), O_RDONLY, share, st));
 }
 
 HostFile HostFile::create(const QString& hostPath, ShareMode share)
 {
     bool created = false;
-    return fromOpen(openForCreate(hostfs::encodeName(hostPath), share, nullptr, &created));
+    return adopt(openForCreate(hostfs::encodeName(hostPath), share, nullptr, &created));
 }
 
 HostFile HostFile::openReadWrite(const QString& hostPath, ShareMode share)
 {
     struct stat st;
-    return fromOpen(openForRead(hostfs::encodeName(hostPath), O_RDWR, share, st));
+    return adopt(openForRead(hostfs::encodeName(hostPath), O_RDWR, share, st));
 }
 
 qint64 HostFile::size() const

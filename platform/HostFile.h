@@ -51,9 +51,10 @@ public:
     bool setPermissionBits(quint32 mode);           // the 07777 bits of mode, exactly (no umask)
     void close();
 
+    // Takes over a descriptor just opened, or -1 with the open's errno still set.
+    static HostFile adopt(int fd);
+
 private:
-    // Takes a descriptor just opened, or -1 with the open's errno still set.
-    static HostFile fromOpen(int fd);
 
     int fd_ = -1;
     int error_ = 0;
