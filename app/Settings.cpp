@@ -61,17 +61,31 @@ void Settings::LoadSettings(SettingsHost& host)
     ExeFolder = ExtractFilePath(exeWindowsPath_);
     ExeDrive = driveOf(exeWindowsPath_);
 
-    // 2. Without a settings file nothing below runs and nothing is shown.
-    if (!fs_.fileExists(settingsFilePath()))
+    // 2. Without a settings file nothing below runs and nothing is shown;
+    // closing then creates it.
+    const auto hostPath = fs_.toHost(settingsFilePath());
+    if (!hostPath) {
+        timestampOrigin_ = TimestampOrigin::NoFile;
         return;
+    }
+    // 3. Read once: every value below comes from the same text.
+    ProfileFile file(*hostPath);
+    switch (file.load()) {
+    case ProfileFile::LoadStatus::Missing:
+        timestampOrigin_ = TimestampOrigin::NoFile;
+        return;
+    case ProfileFile::LoadStatus::Unreadable:
+        // Nothing can run without the installation folder, and the file must
+        // not be recreated over what it holds.
+        host.showError(QStringLiteral("Não foi possível ler o arquivo de configurações ") + settingsFilePath() +
+                       QStringLiteral(": ") + hostfs::errorText(file.errorNumber()));
+        host.SetControlsEnabled(false);
+        return;
+    case ProfileFile::LoadStatus::Loaded:
+        break;
+    }
 
     try {
-        // 3. The file is read through ProfileFile, which holds it open only per read.
-        const auto hostPath = fs_.toHost(settingsFilePath());
-        if (!hostPath)
-            return;
-        const ProfileFile file(*hostPath);
-
         // 4.
         SystemFolder = IncludeTrailingBackslash(file.readString(QStringLiteral("SERVIDOR"), QStringLiteral("PASTA_SISTEMA")));
         if (SystemFolder.isEmpty()) {
@@ -91,6 +105,7 @@ void Settings::LoadSettings(SettingsHost& host)
         LastBackupDados = ParseTimestamp(file.readString(config, QStringLiteral("DADOS")), EarliestTimestamp);
         LastBackupAudio = ParseTimestamp(file.readString(config, QStringLiteral("AUDIO")), EarliestTimestamp);
         LastBackupMusica = ParseTimestamp(file.readString(config, QStringLiteral("MUSICA")), EarliestTimestamp);
+        timestampOrigin_ = TimestampOrigin::File;
 
         // 7.
         const QString guid = host.readClientGuid();
@@ -113,6 +128,9 @@ void Settings::LoadSettings(SettingsHost& host)
 
 void Settings::SaveBackupTimestamps()
 {
+    // Values never read are day 0: writing them would lose the stored dates.
+    if (timestampOrigin_ == TimestampOrigin::NotRead)
+        return;
     const QString path = settingsFilePath();
     const Error failure(QStringLiteral("Unable to write to ") + path);
     const auto hostPath = fs_.toHost(path);

@@ -41,9 +41,13 @@ public:
     // BaseUrl and the three timestamps) are RunSettings' members, held for the
     // life of the process.
 
-    // Runs once while the main window is created.
+    // Runs once while the main window is created. A settings file that is
+    // there but cannot be read is shown as an error and disables the controls.
     void LoadSettings(SettingsHost& host);
     // Writes the three timestamps; throws vz::Error "Unable to write to %s".
+    // Does nothing unless LoadSettings read them or found no settings file:
+    // values never read would replace the stored ones (and the "never
+    // exported" marker) with day 0.
     void SaveBackupTimestamps() override;
 
     // ExeFolder + "VireoReplicador.ini".
@@ -58,11 +62,19 @@ public:
     static bool IsSafeClientGuid(const QString& guid);
 
 private:
+    // Where the timestamps in memory came from.
+    enum class TimestampOrigin {
+        NotRead,   // LoadSettings has not read them (not run, or stopped before them)
+        File,      // read from the settings file
+        NoFile,    // there was no settings file: saving creates it
+    };
+
     const FileSystem& fs_;
     const Clock& clock_;
     RegionalSettings regional_;
     QString serviceHost_;
     QString exeWindowsPath_;
+    TimestampOrigin timestampOrigin_ = TimestampOrigin::NotRead;
 };
 
 }  // namespace vz

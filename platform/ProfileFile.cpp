@@ -2,17 +2,13 @@
 
 #include "platform/Cp1252.h"
 #include "platform/FileSystem.h"
-
-#include <QStringList>
-
-#include <optional>
+#include "platform/HostFsDetail.h"
+#include "platform/TemporaryFiles.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cstdio>
-#include <cstdlib>
 
 namespace vz {
 
@@ -20,26 +16,54 @@ namespace {
 
 constexpr qsizetype MaxValueChars = 2047;
 
-QStringList readLines(const QString& hostPath, bool* exists)
+// What one read of the file found.
+struct FileText {
+    ProfileFile::LoadStatus status = ProfileFile::LoadStatus::Missing;
+    int errorNumber = 0;
+    mode_t mode = 0;  // of the file read
+    QStringList lines;
+};
+
+FileText readText(const QString& hostPath)
 {
+    FileText out;
     HostFile file = HostFile::openRead(hostPath, ShareMode::All);
-    *exists = file.isOpen();
-    if (!*exists)
-        return {};
+    if (!file.isOpen()) {
+        out.errorNumber = file.errorNumber();
+        // Only nothing at the path is "missing"; a file that is there but
+        // cannot be opened must never be taken for a new, empty one.
+        const bool missing = out.errorNumber == ENOENT || out.errorNumber == ENOTDIR;
+        out.status = missing ? ProfileFile::LoadStatus::Missing : ProfileFile::LoadStatus::Unreadable;
+        return out;
+    }
+    out.status = ProfileFile::LoadStatus::Unreadable;
+    struct stat st {};
+    if (::fstat(file.fd(), &st) != 0) {
+        out.errorNumber = errno;
+        return out;
+    }
+    out.mode = st.st_mode;
     QByteArray bytes;
     char block[8192];
-    for (qint64 n; (n = file.read(block, sizeof block)) > 0;)
+    qint64 n;
+    while ((n = file.read(block, sizeof block)) > 0)
         bytes.append(block, n);
+    if (n < 0) {
+        // Half a file would read as missing keys, and a write would drop them.
+        out.errorNumber = errno;
+        return out;
+    }
     const QString text = DecodeCp1252(bytes);
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString& line : lines) {
+    out.lines = text.split(QLatin1Char('\n'));
+    for (QString& line : out.lines) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
     }
     // A final line end leaves one empty piece that is not a line.
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
+    if (!out.lines.isEmpty() && out.lines.last().isEmpty())
+        out.lines.removeLast();
+    out.status = ProfileFile::LoadStatus::Loaded;
+    return out;
 }
 
 // The section name of a "[name]" line, or nothing.
@@ -74,52 +98,8 @@ QString unquoted(QString value)
     return value.left(MaxValueChars);
 }
 
-// Writes the bytes to a temporary file beside the target, flushes it and
-// renames it over the target, so the old file stays whole until the new one is.
-bool replaceAtomically(const QString& hostPath, const QByteArray& bytes)
+QString valueIn(const QStringList& lines, const QString& section, const QString& key)
 {
-    const QByteArray target = hostfs::encodeName(hostPath);
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    struct stat old {};
-    const bool hadOld = ::stat(target.constData(), &old) == 0;
-    bool ok = true;
-    for (qsizetype done = 0; ok && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        done += ok ? n : 0;
-    }
-    ok = ok && ::fchmod(fd, hadOld ? (old.st_mode & 07777) : 0644) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
-        return false;
-    }
-    // Make the rename itself durable.
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash <= 0 ? QByteArray("/") : target.left(slash);
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
-}  // namespace
-
-ProfileFile::ProfileFile(QString hostPath) : hostPath_(std::move(hostPath)) {}
-
-QString ProfileFile::readString(const QString& section, const QString& key) const
-{
-    bool exists = false;
-    const QStringList lines = readLines(hostPath_, &exists);
     bool inSection = false;
     for (const QString& line : lines) {
         if (auto name = sectionOf(line)) {
@@ -135,10 +115,89 @@ QString ProfileFile::readString(const QString& section, const QString& key) cons
     return QString();
 }
 
+// Writes the bytes to one of the program's temporary files beside the target
+// (a leftover of an interrupted write is then recognisable), flushes it and
+// renames it over the target, so the old file stays whole until the new one
+// is. The new file gets permissionBits. 0, or the errno of the failure.
+int replaceAtomically(const QString& hostPath, const QByteArray& bytes, mode_t permissionBits)
+{
+    const QByteArray target = hostfs::encodeName(hostPath);
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    QByteArray temp;
+    const int fd = detail::createTemporaryIn(folder, &temp);
+    if (fd < 0)
+        return errno;
+    bool ok = true;
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? n : 0;
+    }
+    ok = ok && ::fchmod(fd, permissionBits) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.constData());
+        return error != 0 ? error : EIO;
+    }
+    // Make the rename itself durable.
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return 0;
+}
+
+}  // namespace
+
+ProfileFile::ProfileFile(QString hostPath) : hostPath_(std::move(hostPath)) {}
+
+ProfileFile::LoadStatus ProfileFile::load()
+{
+    FileText text = readText(hostPath_);
+    errorNumber_ = text.status == LoadStatus::Unreadable ? text.errorNumber : 0;
+    if (text.status == LoadStatus::Loaded)
+        loadedLines_ = std::move(text.lines);
+    else
+        loadedLines_.reset();
+    return text.status;
+}
+
+QString ProfileFile::readString(const QString& section, const QString& key) const
+{
+    if (loadedLines_)
+        return valueIn(*loadedLines_, section, key);
+    return valueIn(readText(hostPath_).lines, section, key);
+}
+
 bool ProfileFile::writeString(const QString& section, const QString& key, const QString& value)
 {
-    bool exists = false;
-    QStringList lines = readLines(hostPath_, &exists);
+    // The file is read again: what is written keeps whatever changed since load().
+    FileText current = readText(hostPath_);
+    if (current.status == LoadStatus::Unreadable) {
+        errorNumber_ = current.errorNumber;
+        return false;
+    }
+    const bool exists = current.status == LoadStatus::Loaded;
+    if (exists && S_ISREG(current.mode) && detail::isReadOnlyMode(current.mode)) {
+        // Windows refuses to replace a read-only file; a rename does not ask,
+        // and root ignores the bits, so they are checked here.
+        errorNumber_ = EACCES;
+        return false;
+    }
+    QStringList& lines = current.lines;
     const QString entry = key + QLatin1Char('=') + value;
 
     qsizetype sectionLine = -1;
@@ -171,7 +230,12 @@ bool ProfileFile::writeString(const QString& section, const QString& key, const 
     QByteArray bytes;
     for (const QString& line : lines)
         bytes += EncodeCp1252(line) + "\r\n";
-    return replaceAtomically(hostPath_, bytes);
+    errorNumber_ = replaceAtomically(hostPath_, bytes, exists ? (current.mode & 07777) : 0644);
+    if (errorNumber_ != 0)
+        return false;
+    if (loadedLines_)
+        loadedLines_ = std::move(lines);
+    return true;
 }
 
 }  // namespace vz

@@ -1,5 +1,5 @@
 // The values derived at start-up, the settings file, and the timestamps
-// written back, on a temporary Wine-style prefix.
+// written back (only when they were read), on a temporary Wine-style prefix.
 
 #include "app/Settings.h"
 #include "platform/Errors.h"
@@ -7,12 +7,16 @@
 #include "tests/support/TempPrefix.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <functional>
 
 using namespace vz;
 using namespace vz::test;
@@ -27,12 +31,17 @@ public:
     QStringList calls;
     QString vireoFile, admFile, filter;
     QStringList errors;
+    // Runs when the database names are set: between the settings file's
+    // installation folder and its timestamps.
+    std::function<void()> onDatabaseNames;
 
     void setDatabaseFileNames(const QString& vireo, const QString& adm) override
     {
         calls << u"setDatabaseFileNames"_qs;
         vireoFile = vireo;
         admFile = adm;
+        if (onDatabaseNames)
+            onDatabaseNames();
     }
     QString readClientGuid() override
     {
@@ -61,7 +70,8 @@ protected:
     ManualClock clock;
     RecordingHost host;
 
-    QString iniHostPath() const { return prefix.drive(u"c"_qs) + u"/Vireo/Zuvavivevo/VireoReplicador.ini"_qs; }
+    QString exeHostFolder() const { return prefix.drive(u"c"_qs) + u"/Vireo/Zuvavivevo"_qs; }
+    QString iniHostPath() const { return exeHostFolder() + u"/VireoReplicador.ini"_qs; }
     void writeIni(const QByteArray& text) { writeFile(iniHostPath(), text); }
     Settings make(const QString& exe = u"C:\\Vireo\\Zuvavivevo\\vireo-zuvavivevo"_qs)
     {
@@ -72,6 +82,36 @@ protected:
 Timestamp at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
 {
     return EncodeTimestamp(DateTimeParts{y, mo, d, h, mi, s, 0});
+}
+
+const QString IniWindowsPath = u"C:\\Vireo\\Zuvavivevo\\VireoReplicador.ini"_qs;
+
+QString unreadableMessage(int errorNumber)
+{
+    return u"Não foi possível ler o arquivo de configurações "_qs + IniWindowsPath + u": "_qs +
+           hostfs::errorText(errorNumber);
+}
+
+QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
+
+// Everything in a folder, hidden entries and dangling links included.
+QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Replaces whatever is at the path with a link to itself: opening it fails with ELOOP.
+void makeLinkLoop(const QString& path)
+{
+    QFile::remove(path);
+    EXPECT_EQ(::symlink("VireoReplicador.ini", encoded(path).constData()), 0);
+}
+
+QByteArray linkTarget(const QString& path)
+{
+    char buffer[4096];
+    const ssize_t n = ::readlink(encoded(path).constData(), buffer, sizeof buffer);
+    return n < 0 ? QByteArray() : QByteArray(buffer, n);
 }
 
 }  // namespace
@@ -181,6 +221,11 @@ TEST_F(SettingsTest, ADatabaseErrorIsShownAndTheValuesBeforeItStay)
     EXPECT_EQ(s.LastBackupDados, at(2026, 12, 8));
     EXPECT_EQ(s.ClientGuid, QString());
     EXPECT_FALSE(host.calls.contains(u"disable"_qs));  // controls stay enabled
+
+    // The timestamps were read before the error, so closing writes them.
+    s.SaveBackupTimestamps();
+    EXPECT_EQ(readFile(iniHostPath()), QByteArray("[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\r\n[CONFIG]\r\n"
+                                                  "dados=08/12/2026\r\naudio=01/01/0100\r\nmusica=01/01/0100\r\n"));
 }
 
 TEST_F(SettingsTest, SavingRewritesTheTimestampsAndKeepsTheRest)
@@ -221,4 +266,139 @@ TEST_F(SettingsTest, AFailedSaveNamesTheSettingsFile)
     ::chmod(folder.constData(), 0755);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(SettingsTest, TimestampsThatWereNotReadAreNeverWritten)
+{
+    const QByteArray emptyFolder = "[SERVIDOR]\r\nPASTA_SISTEMA=\r\n[CONFIG]\r\ndados=01/01/0100\r\n"
+                                   "audio=08/12/2026\r\nmusica=01/01/0100\r\n";
+    const QByteArray noFolder = "[CONFIG]\r\ndados=01/01/0100\r\naudio=08/12/2026\r\nmusica=01/01/0100\r\n";
+    for (const QByteArray& text : {emptyFolder, noFolder}) {
+        writeIni(text);
+        RecordingHost h;
+        Settings s = make();
+        s.LoadSettings(h);
+        EXPECT_EQ(h.errors, QStringList{u"PASTA_SISTEMA não informada em "_qs + IniWindowsPath});
+        EXPECT_EQ(h.calls, (QStringList{u"showError"_qs, u"disable"_qs}));
+        EXPECT_NO_THROW(s.SaveBackupTimestamps());
+        EXPECT_EQ(readFile(iniHostPath()), text) << "the never-exported marker must survive a close";
+    }
+    // Before LoadSettings nothing was read either.
+    Settings unloaded = make();
+    EXPECT_NO_THROW(unloaded.SaveBackupTimestamps());
+    EXPECT_EQ(readFile(iniHostPath()), noFolder);
+    EXPECT_EQ(entriesOf(exeHostFolder()), QStringList{u"VireoReplicador.ini"_qs});
+}
+
+TEST_F(SettingsTest, TheTimestampsComeFromTheSameReadAsTheInstallationFolder)
+{
+    writeIni("[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\r\n[CONFIG]\r\ndados=08/12/2026\r\n"
+             "audio=09/12/2026\r\nmusica=10/12/2026\r\n");
+    // The file becomes unreadable half-way through LoadSettings.
+    host.onDatabaseNames = [this] { makeLinkLoop(iniHostPath()); };
+    host.guid = u"1A2B"_qs;
+    Settings s = make();
+    s.LoadSettings(host);
+    EXPECT_EQ(s.LastBackupDados, at(2026, 12, 8));
+    EXPECT_EQ(s.LastBackupAudio, at(2026, 12, 9));
+    EXPECT_EQ(s.LastBackupMusica, at(2026, 12, 10));
+    EXPECT_TRUE(host.errors.isEmpty());
+
+    // Closing then fails rather than putting a new file in the link's place.
+    try {
+        s.SaveBackupTimestamps();
+        ADD_FAILURE() << "saving over an unreadable file succeeded";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.message(), u"Unable to write to "_qs + IniWindowsPath);
+    }
+    EXPECT_EQ(linkTarget(iniHostPath()), QByteArray("VireoReplicador.ini"));
+}
+
+TEST_F(SettingsTest, ASettingsFileThatCannotBeReadIsReportedOnceAndNeverReplaced)
+{
+    QDir().mkpath(exeHostFolder());
+    {
+        SCOPED_TRACE("a link loop");
+        makeLinkLoop(iniHostPath());
+        Settings s = make();
+        s.LoadSettings(host);
+        EXPECT_EQ(host.errors, QStringList{unreadableMessage(ELOOP)});
+        EXPECT_EQ(host.calls, (QStringList{u"showError"_qs, u"disable"_qs}));
+        EXPECT_EQ(s.SystemFolder, QString());
+        EXPECT_NO_THROW(s.SaveBackupTimestamps());
+        EXPECT_EQ(linkTarget(iniHostPath()), QByteArray("VireoReplicador.ini"));
+        EXPECT_EQ(entriesOf(exeHostFolder()), QStringList{u"VireoReplicador.ini"_qs});
+        QFile::remove(iniHostPath());
+    }
+    {
+        SCOPED_TRACE("a folder");
+        writeFile(iniHostPath() + u"/inside"_qs, "kept");
+        RecordingHost h;
+        Settings s = make();
+        s.LoadSettings(h);
+        EXPECT_EQ(h.errors, QStringList{unreadableMessage(EISDIR)});
+        EXPECT_EQ(h.calls, (QStringList{u"showError"_qs, u"disable"_qs}));
+        EXPECT_NO_THROW(s.SaveBackupTimestamps());
+        EXPECT_EQ(entriesOf(iniHostPath()), QStringList{u"inside"_qs});
+        EXPECT_EQ(entriesOf(exeHostFolder()), QStringList{u"VireoReplicador.ini"_qs});
+        ASSERT_TRUE(QDir(iniHostPath()).removeRecursively());
+    }
+    {
+        SCOPED_TRACE("a file the user may not read, in a folder where he may write");
+        const QByteArray original = "[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\r\n[CONFIG]\r\n"
+                                    "dados=01/01/0100\r\n";
+        writeIni(original);
+        ASSERT_EQ(::chmod(encoded(prefix.path()).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(encoded(exeHostFolder()).constData(), 0777), 0);
+        ASSERT_EQ(::chmod(encoded(iniHostPath()).constData(), 0600), 0);
+        // Root reads anything: the program runs as nobody in a child.
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(100);
+            RecordingHost h;
+            Settings s = make();
+            s.LoadSettings(h);
+            // The close runs whatever was shown, as the window's would.
+            int failures = 0;
+            if (h.errors != QStringList{unreadableMessage(EACCES)})
+                failures |= 1;
+            if (h.calls != QStringList{u"showError"_qs, u"disable"_qs})
+                failures |= 2;
+            try {
+                s.SaveBackupTimestamps();
+            } catch (const Error&) {
+                failures |= 4;
+            }
+            _exit(failures);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(readFile(iniHostPath()), original);
+        EXPECT_EQ(entriesOf(exeHostFolder()), QStringList{u"VireoReplicador.ini"_qs});
+    }
+}
+
+TEST_F(SettingsTest, AReadOnlySettingsFileIsNotReplaced)
+{
+    const QByteArray original = "[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\r\n[CONFIG]\r\n"
+                                "dados=08/12/2026\r\naudio=01/01/0100\r\nmusica=01/01/0100\r\n";
+    writeIni(original);
+    ASSERT_EQ(::chmod(encoded(iniHostPath()).constData(), 0444), 0);
+    host.guid = u"1A2B"_qs;
+    Settings s = make();
+    s.LoadSettings(host);
+    EXPECT_TRUE(host.errors.isEmpty());
+    s.LastBackupAudio = at(2026, 12, 9);
+    try {
+        s.SaveBackupTimestamps();
+        ADD_FAILURE() << "a read-only settings file was replaced";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.message(), u"Unable to write to "_qs + IniWindowsPath);
+    }
+    EXPECT_EQ(readFile(iniHostPath()), original);
+    EXPECT_EQ(entriesOf(exeHostFolder()), QStringList{u"VireoReplicador.ini"_qs});
 }
