@@ -277,7 +277,7 @@ TEST(ProfileFile, LoadReadsTheFileOnceAndTellsAMissingFileFromOneThatCannotBeRea
         EXPECT_EQ(none.readString(u"A"_qs, u"b"_qs), QString());
     }
 
-    // There but unreadable: a link loop, a folder.
+    // There but unreadable: a link loop, a folder, a file whose reads fail.
     ProfileFile loop(path);
     EXPECT_EQ(loop.load(), ProfileFile::LoadStatus::Unreadable);
     EXPECT_EQ(loop.errorNumber(), ELOOP);
@@ -285,6 +285,16 @@ TEST(ProfileFile, LoadReadsTheFileOnceAndTellsAMissingFileFromOneThatCannotBeRea
     ProfileFile folder(dir.file(u"folder.ini"_qs));
     EXPECT_EQ(folder.load(), ProfileFile::LoadStatus::Unreadable);
     EXPECT_EQ(folder.errorNumber(), EISDIR);
+    // The process's memory from address 0, which is never mapped: it opens,
+    // and the first read fails with EIO.
+    const QString failing = dir.file(u"failing.ini"_qs);
+    ASSERT_EQ(::symlink("/proc/self/mem", encoded(failing).constData()), 0);
+    ProfileFile broken(failing);
+    EXPECT_EQ(broken.load(), ProfileFile::LoadStatus::Unreadable);
+    EXPECT_EQ(broken.errorNumber(), EIO);
+    EXPECT_FALSE(broken.writeString(u"CONFIG"_qs, u"dados"_qs, u"x"_qs));
+    EXPECT_EQ(broken.errorNumber(), EIO);
+    EXPECT_EQ(linkTarget(failing), QByteArray("/proc/self/mem"));
 }
 
 TEST(ProfileFile, AFileThatIsThereButCannotBeReadIsNeverReplaced)
