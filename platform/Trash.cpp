@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace vz {
 
@@ -271,6 +272,240 @@ Trash::Outcome Trash::remove(const QString& hostPath) const
         return Outcome::Failed;
     }
     return Outcome::Failed;
+}
+
+// ---------------------------------------------------------------- looking into trashes
+
+namespace {
+
+// A folder that is really there and the user's: never a link, never someone else's.
+bool isOwnFolder(const QString& path, uint uid)
+{
+    struct stat st;
+    return ::lstat(hostfs::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid;
+}
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Path= is percent-encoded bytes; a stray "%" makes the file unreadable to us.
+std::optional<QByteArray> percentDecoded(const QByteArray& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && (i + 2 >= text.size() || !isHexDigit(text[i + 1]) || !isHexDigit(text[i + 2])))
+            return std::nullopt;
+    }
+    const QByteArray bytes = QByteArray::fromPercentEncoding(text);
+    if (bytes.isEmpty() || bytes.contains('\0'))
+        return std::nullopt;
+    return bytes;
+}
+
+// "YYYY-MM-DDThh:mm:ss" (local time) as seconds on the local calendar.
+std::optional<qint64> deletionSeconds(const QByteArray& text)
+{
+    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':')
+        return std::nullopt;
+    auto number = [&](int from, int length, int& out) {
+        out = 0;
+        for (int i = from; i < from + length; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            out = out * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int year, month, day, hour, minute, second;
+    Timestamp date = 0;
+    if (!number(0, 4, year) || !number(5, 2, month) || !number(8, 2, day) || !number(11, 2, hour) ||
+        !number(14, 2, minute) || !number(17, 2, second) || hour > 23 || minute > 59 || second > 60 ||
+        !TryEncodeDate(year, month, day, date))
+        return std::nullopt;
+    return qint64(date) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+constexpr qint64 InfoFileLimitBytes = 64 * 1024;
+
+// Reads an info file: a regular file, small, reached without following a link.
+std::optional<QByteArray> readInfoFile(const QByteArray& path, qint64& modifiedNs)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > InfoFileLimitBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype total = 0;
+    while (total < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        total += n;
+    }
+    ::close(fd);
+    if (total > InfoFileLimitBytes)
+        return std::nullopt;
+    bytes.truncate(total);
+    return bytes;
+}
+
+// The [Trash Info] group's Path= and DeletionDate=, each exactly once.
+bool parseInfo(const QByteArray& text, QByteArray& path, QByteArray& date)
+{
+    bool inGroup = false;
+    bool sawGroup = false;
+    int paths = 0;
+    int dates = 0;
+    for (QByteArray line : text.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            inGroup = line == "[Trash Info]";
+            if (inGroup && sawGroup)
+                return false;
+            sawGroup = sawGroup || inGroup;
+            continue;
+        }
+        if (!inGroup)
+            continue;
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0)
+            return false;
+        const QByteArray key = line.left(equals).trimmed();
+        const QByteArray value = line.mid(equals + 1).trimmed();
+        if (key == "Path") {
+            path = value;
+            ++paths;
+        } else if (key == "DeletionDate") {
+            date = value;
+            ++dates;
+        }
+    }
+    return paths == 1 && dates == 1;
+}
+
+bool isItemName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") && !name.contains(Slash);
+}
+
+}  // namespace
+
+std::vector<Trash::Location> Trash::existingLocationsFor(const QStringList& canonicalHostPaths) const
+{
+    std::vector<Location> found;
+    QStringList seen;
+    auto add = [&](const QString& folder, const QString& topdir) {
+        const QString canonical = hostfs::canonicalPath(folder);
+        if (seen.contains(canonical))
+            return;
+        seen << canonical;
+        found.push_back({folder, topdir});
+    };
+    QString homeMount;
+    if (!homeTrash_.isEmpty()) {
+        const QString home = hostfs::canonicalPath(homeTrash_);
+        homeMount = mountPointOf(home);
+        if (hostfs::isFolder(home))
+            add(homeTrash_, QString());
+    }
+    const QString uid = QString::number(uid_);
+    for (const QString& path : canonicalHostPaths) {
+        const QString mount = mountPointOf(parentOf(path));
+        if (mount == homeMount)
+            continue;  // remove() uses the home trash for that volume
+        const QString adminTrash = joinHost(mount, QStringLiteral(".Trash"));
+        struct stat st;
+        if (::lstat(hostfs::encodeName(adminTrash).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            (st.st_mode & S_ISVTX) && isOwnFolder(joinHost(adminTrash, uid), uid_))
+            add(joinHost(adminTrash, uid), mount);
+        const QString ownTrash = joinHost(mount, QStringLiteral(".Trash-") + uid);
+        if (isOwnFolder(ownTrash, uid_))
+            add(ownTrash, mount);
+    }
+    return found;
+}
+
+QStringList Trash::existingTrashFoldersFor(const QStringList& canonicalHostPaths) const
+{
+    QStringList folders;
+    for (const Location& location : existingLocationsFor(canonicalHostPaths))
+        folders << location.folder;
+    return folders;
+}
+
+std::vector<Trash::Item> Trash::items(const QStringList& canonicalHostPaths) const
+{
+    std::vector<Item> found;
+    const QByteArray suffix = QByteArrayLiteral(".trashinfo");
+    for (const Location& location : existingLocationsFor(canonicalHostPaths)) {
+        const QByteArray infoFolder = hostfs::encodeName(location.folder) + "/info";
+        DIR* dir = ::opendir(infoFolder.constData());
+        if (dir == nullptr)
+            continue;
+        std::vector<QByteArray> names;
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray fileName(entry->d_name);
+            if (fileName.endsWith(suffix))
+                names.push_back(fileName);
+        }
+        ::closedir(dir);
+        for (const QByteArray& fileName : names) {
+            Item item;
+            item.trashFolder = location.folder;
+            item.name = hostfs::decodeName(fileName.left(fileName.size() - suffix.size()));
+            if (!isItemName(item.name))
+                continue;
+            const auto text = readInfoFile(infoFolder + '/' + fileName, item.infoModifiedNs);
+            QByteArray pathText;
+            QByteArray dateText;
+            if (!text || !parseInfo(*text, pathText, dateText))
+                continue;
+            const auto path = percentDecoded(pathText);
+            const auto seconds = deletionSeconds(dateText);
+            if (!path || !seconds)
+                continue;
+            // Absolute in the home trash; relative to the volume's top in a
+            // volume's trash (where other programs may write it absolute).
+            if (path->startsWith('/'))
+                item.originalPath = hostfs::decodeName(*path);
+            else if (!location.topdir.isEmpty())
+                item.originalPath = joinHost(location.topdir, hostfs::decodeName(*path));
+            else
+                continue;
+            item.deletionSeconds = *seconds;
+            struct stat st;
+            const QByteArray entry = hostfs::encodeName(location.folder + QStringLiteral("/files/") + item.name);
+            if (::lstat(entry.constData(), &st) != 0)
+                continue;
+            found.push_back(std::move(item));
+        }
+    }
+    return found;
+}
+
+bool Trash::erase(const Item& item) const
+{
+    if (item.trashFolder.isEmpty() || !isItemName(item.name))
+        return false;
+    const QString entry = item.trashFolder + QStringLiteral("/files/") + item.name;
+    if (!hostfs::removeTree(entry))
+        return false;
+    struct stat st;
+    if (::lstat(hostfs::encodeName(entry).constData(), &st) == 0)
+        return false;
+    const QByteArray info = hostfs::encodeName(item.trashFolder + QStringLiteral("/info/") + item.name +
+                                               QStringLiteral(".trashinfo"));
+    return ::unlink(info.constData()) == 0 || errno == ENOENT;
 }
 
 }  // namespace vz

@@ -10,7 +10,9 @@
 #include "platform/Timestamp.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <vector>
 
 namespace vz {
 
@@ -47,7 +49,35 @@ public:
 
     const QString& homeTrashFolder() const { return homeTrash_; }
 
+    // One trashed item, as its info file tells it.
+    struct Item {
+        QString trashFolder;       // the trash holding it (files/ and info/)
+        QString name;              // files/NAME and info/NAME.trashinfo
+        QString originalPath;      // absolute host path it was removed from (Path=, decoded)
+        qint64 deletionSeconds = 0;  // DeletionDate counted on the local calendar: for ordering only
+        qint64 infoModifiedNs = 0;   // the info file's modification time, ns since the Unix epoch
+    };
+
+    // The trash folders that exist and may hold items removed from these
+    // canonical host paths: the home trash, and the trashes of the paths'
+    // volumes that remove() would use. Nothing is created to look.
+    QStringList existingTrashFoldersFor(const QStringList& canonicalHostPaths) const;
+    // The items of those trashes whose info file parses and whose files/
+    // entry exists (in no particular order). Info files that do not parse
+    // and entries without one are not items.
+    std::vector<Item> items(const QStringList& canonicalHostPaths) const;
+    // Deletes an item for good: its files/ entry (a whole tree, whatever its
+    // permission bits; links removed, never followed), then its info file,
+    // so an item that fails halfway is still listed. True when both are gone.
+    bool erase(const Item& item) const;
+
 private:
+    struct Location {
+        QString folder;  // holding files/ and info/
+        QString topdir;  // the volume's mount point; empty for the home trash
+    };
+    std::vector<Location> existingLocationsFor(const QStringList& canonicalHostPaths) const;
+
     QString homeTrash_;
     uint uid_;
     std::function<Timestamp()> now_;

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace vz {
 namespace {
 
@@ -146,6 +148,76 @@ TEST_F(TrashTest, EnvironmentNamesTheHomeTrash)
     qputenv("HOME", oldHome);
     if (hadData)
         qputenv("XDG_DATA_HOME", oldData);
+}
+
+// What items() reads: an item is an info file that parses, under a name
+// that can be an item, with an entry in files/.
+TEST_F(TrashTest, ItemsAreTheInfoFilesThatParseWithTheirEntries)
+{
+    const QByteArray latin1 = QFile::encodeName(work.path()) + "/M\xFAsicas";
+    ASSERT_EQ(::mkdir(latin1.constData(), 0755), 0);
+    ASSERT_EQ(trash().remove(hostfs::decodeName(latin1)), Trash::Outcome::Trashed);
+    const QString t = homeTrash();
+    auto item = [&](const QString& name, const QByteArray& info, bool entry = true) {
+        writeFile(t + S("/info/") + name + S(".trashinfo"), info);
+        if (entry)
+            writeFile(t + S("/files/") + name, "x");
+    };
+    const QByteArray path = "Path=" + QFile::encodeName(work.path()).toPercentEncoding("/");
+    // Comments, blank lines, CRLF, blanks around "=", other groups: all read.
+    item(S("Lido"), "# written by hand\r\n\r\n[Outro]\r\nPath=/nada\r\n[Trash Info]\r\n" + path +
+                        "/Lido%20Sim \r\nDeletionDate = 2026-12-08T23:59:59\r\n");
+    item(S("Meianoite"), "[Trash Info]\n" + path + "/Meianoite\nDeletionDate=2026-12-09T00:00:00\n");
+    item(S("SemGrupo"), path + "/SemGrupo\nDeletionDate=2026-12-08T10:00:00\n");
+    item(S("OutroGrupo"), "[Outro]\n" + path + "/OutroGrupo\nDeletionDate=2026-12-08T10:00:00\n");
+    item(S("Duplo"), "[Trash Info]\n" + path + "/a\n" + path + "/b\nDeletionDate=2026-12-08T10:00:00\n");
+    item(S("Relativo"), "[Trash Info]\nPath=relativo/Replicacao\nDeletionDate=2026-12-08T10:00:00\n");
+    item(S("DataRuim"), "[Trash Info]\n" + path + "/DataRuim\nDeletionDate=2026-02-30T10:00:00\n");
+    item(S("Fuso"), "[Trash Info]\n" + path + "/Fuso\nDeletionDate=2026-12-08T10:00:00Z\n");
+    item(S("Nulo"), "[Trash Info]\n" + path + "/Nulo%00\nDeletionDate=2026-12-08T10:00:00\n");
+    item(S("SemEntrada"), "[Trash Info]\n" + path + "/SemEntrada\nDeletionDate=2026-12-08T10:00:00\n", false);
+    item(S(".."), "[Trash Info]\n" + path + "/Pontos\nDeletionDate=2026-12-08T10:00:00\n", false);
+    // An info file that is a link, or a folder, is not read.
+    writeFile(t + S("/files/Ligacao"), "x");
+    ASSERT_TRUE(QFile::link(t + S("/info/Lido.trashinfo"), t + S("/info/Ligacao.trashinfo")));
+    writeFile(t + S("/files/Pasta"), "x");
+    ASSERT_TRUE(QDir().mkpath(t + S("/info/Pasta.trashinfo")));
+
+    std::vector<Trash::Item> items = trash().items({});
+    std::sort(items.begin(), items.end(), [](const Trash::Item& a, const Trash::Item& b) { return a.name < b.name; });
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].name, S("Lido"));
+    EXPECT_EQ(items[0].originalPath, work.path() + S("/Lido Sim"));
+    EXPECT_EQ(items[0].trashFolder, t);
+    EXPECT_EQ(items[1].name, S("Meianoite"));
+    EXPECT_EQ(items[1].deletionSeconds - items[0].deletionSeconds, 1);
+    EXPECT_EQ(hostfs::encodeName(items[2].name), QByteArray("M\xFAsicas"));
+    EXPECT_EQ(hostfs::encodeName(items[2].originalPath), latin1);
+    EXPECT_EQ(items[2].deletionSeconds - items[1].deletionSeconds, -(13 * 3600 + 14 * 60 + 28));  // 10:45:32
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(t + S("/info/Lido.trashinfo")).constData(), &st), 0);
+    EXPECT_EQ(items[0].infoModifiedNs, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+
+    // Erasing takes the entry and its info file, and nothing else.
+    EXPECT_TRUE(trash().erase(items[2]));
+    EXPECT_NE(::lstat(QByteArray(QFile::encodeName(t) + "/files/M\xFAsicas").constData(), &st), 0);
+    EXPECT_NE(::lstat(QByteArray(QFile::encodeName(t) + "/info/M\xFAsicas.trashinfo").constData(), &st), 0);
+    EXPECT_EQ(trash().items({}).size(), 2u);
+    // A name that is no item is never erased: "files/.." is the trash itself.
+    Trash::Item dots = items[0];
+    dots.name = S("..");
+    EXPECT_FALSE(trash().erase(dots));
+    dots.name = QString();
+    EXPECT_FALSE(trash().erase(dots));
+    EXPECT_TRUE(QFileInfo(t + S("/files/Lido")).isFile());
+    EXPECT_TRUE(QFileInfo(t + S("/info/...trashinfo")).isFile());
+}
+
+TEST_F(TrashTest, LookingForItemsCreatesNoTrash)
+{
+    EXPECT_TRUE(trash().items({work.file(S("Replicacao"))}).empty());
+    EXPECT_TRUE(trash().existingTrashFoldersFor({work.file(S("Replicacao"))}).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(home.file(S(".local"))));
 }
 
 // Items on another volume than the home trash: /dev/shm is its own tmpfs.
