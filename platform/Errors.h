@@ -25,4 +25,13 @@ public:
     const char* what() const noexcept override { return "SilentAbort"; }
 };
 
+// Raised from the window's event pump when the program must end during a run
+// (the window closed, a logout, SIGTERM): the run stops at that safe point,
+// as silently as a failed step, and everything that catches errors lets it
+// through.
+class RunStopped : public SilentAbort {
+public:
+    const char* what() const noexcept override { return "RunStopped"; }
+};
+
 }  // namespace vz

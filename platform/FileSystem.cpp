@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FileReplacement.h"
+
 #include "platform/HostFsDetail.h"
 #include "platform/Trash.h"
 
@@ -312,8 +314,20 @@ bool FileSystem::copyFile(const QString& fromWindowsPath, const QString& toWindo
 bool FileSystem::writeFile(const QString& windowsPath, const QByteArray& bytes) const
 {
     return onHost(map_, windowsPath, [&](const QString& host) {
-        HostFile file = HostFile::create(host, ShareMode::None);
-        return file.isOpen() && file.writeAll(bytes.constData(), bytes.size());
+        detail::FileReplacement file;
+        if (!file.open(hostfs::encodeName(host), nullptr, detail::FileReplacement::NewFile::ThroughTemporary))
+            return false;
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(file.fd(), bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                file.abandon();
+                return false;
+            }
+            done += n;
+        }
+        return file.commit(true);
     });
 }
 

@@ -104,10 +104,12 @@ bool removeTree(const QString& hostPath);     // permanent, recursive; true when
 // Fails when the target exists, as on Windows (nothing is replaced), and
 // across volumes (EXDEV).
 bool rename(const QString& fromHostPath, const QString& toHostPath);
-// The platform's whole-file copy: overwrites an existing target (not a
-// read-only one), keeps the source's modification time and attributes, and
-// reads the source under DenyWrite, so a file another program holds
-// exclusively is not copied. A failed copy leaves no partial target.
+// The platform's whole-file copy: replaces an existing target (not a
+// read-only one, not one another program holds), keeps the source's
+// modification time and attributes, and reads the source under DenyWrite,
+// so a file another program holds exclusively is not copied. The target is
+// never written in place: a failed copy leaves the old file as it was and
+// nothing of the new one. False with errno set on failure.
 bool copyFile(const QString& fromHostPath, const QString& toHostPath);
 
 // How a whole-file copy treats the source, the target and the time.
@@ -116,14 +118,21 @@ struct CopyOptions {
     // The target's modification time is the source's rounded through the
     // 2-second FAT form (instead of kept to the nanosecond).
     bool fatTime = false;
-    // Remove the target when the copy fails after it was created.
-    bool removeFailedTarget = true;
+    // A target that does not exist yet: through a temporary file (it appears
+    // complete or not at all), or written under its own name and removed on
+    // failure, which saves a rename per file where a crash cannot harm (the
+    // staging mirror, which the next export starts afresh).
+    enum class NewFile { ThroughTemporary, InPlace };
+    NewFile newFile = NewFile::ThroughTemporary;
+    // The new file reaches the disk (fsync) before it replaces the old one.
+    bool durable = false;
 };
-// The one copy both whole-file copies share. The target is created under
-// ShareMode::None (so a target that is the source under another name fails
-// before it is emptied), receives exactly the source's size in bytes (false
-// when the source yields fewer), the source's permission bits and
-// user.DOSATTRIB, and the modification time per options.
+// The one copy both whole-file copies share. The checks come before any
+// byte is written: the target must not be a folder, read-only, held by
+// another program (its lock test) or the source under another name. The
+// copy receives exactly the source's size in bytes (false when the source
+// yields fewer), the source's permission bits and user.DOSATTRIB, and the
+// modification time per options.
 bool copyFile(const QString& fromHostPath, const QString& toHostPath, const CopyOptions& options);
 // Moves a folder or file to the FreeDesktop trash of its volume; deletes it
 // permanently when it cannot go there or is larger than a tenth of its volume.
@@ -153,6 +162,7 @@ public:
     bool createFolders(const QString& windowsPath) const;
     bool deleteFile(const QString& windowsPath) const;
     bool copyFile(const QString& fromWindowsPath, const QString& toWindowsPath) const;  // hostfs::copyFile
+    // Creates or replaces the file with these bytes, never in place (see hostfs::copyFile).
     bool writeFile(const QString& windowsPath, const QByteArray& bytes) const;
     bool listFolder(const QString& windowsFolder, const std::function<bool(const DirEntry&)>& visit) const;
 

@@ -31,16 +31,16 @@ bool CopyFileKeepingDate(const FileSystem& fs, const QString& source, const QStr
     }
 }
 
-bool CopyHostFileKeepingDate(const QString& sourceHostPath, const QString& destinationHostPath)
+bool CopyHostFileKeepingDate(const QString& sourceHostPath, const QString& destinationHostPath,
+                             hostfs::CopyOptions::NewFile newFile)
 {
-    // The source is held without sharing for the whole copy, and the target
-    // is created without sharing: copying a file onto itself under another
-    // name fails at the target before anything is emptied. A target left by
-    // a failed read or write stays.
+    // The source is held without sharing for the whole copy; the target is
+    // checked first (copying a file onto itself under another name is a
+    // sharing violation) and replaced only by a complete copy.
     hostfs::CopyOptions options;
     options.sourceShare = ShareMode::None;
     options.fatTime = true;
-    options.removeFailedTarget = false;
+    options.newFile = newFile;
     return hostfs::copyFile(sourceHostPath, destinationHostPath, options);
 }
 

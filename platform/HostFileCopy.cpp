@@ -1,9 +1,11 @@
 // The whole-file copy: the bytes in the kernel where it can (copy_file_range,
 // then sendfile, then plain reads), holes kept, then user.DOSATTRIB, the
-// permission bits and the modification time.
+// permission bits and the modification time, all into a file that replaces
+// the target only once it is complete (platform/FileReplacement.h).
 
 #include "platform/FileSystem.h"
 
+#include "platform/FileReplacement.h"
 #include "platform/HostFsDetail.h"
 
 #include <fcntl.h>
@@ -185,38 +187,36 @@ bool copyFile(const QString& fromHostPath, const QString& toHostPath, const Copy
     const Descriptor source(openForRead(encodeName(fromHostPath), O_RDONLY, options.sourceShare, sourceStat));
     if (source.fd < 0)
         return false;
-    const QByteArray targetPath = encodeName(toHostPath);
-    bool created = false;
-    Descriptor target(openForCreate(targetPath, ShareMode::None, &sourceStat, &created));
-    if (target.fd < 0)
+    FileReplacement target;
+    const auto newFile = options.newFile == CopyOptions::NewFile::InPlace ? FileReplacement::NewFile::InPlace
+                                                                          : FileReplacement::NewFile::ThroughTemporary;
+    if (!target.open(encodeName(toHostPath), &sourceStat, newFile))
         return false;
 
-    bool ok = copyBytes(source.fd, target.fd, sourceStat);
-    int error = ok ? 0 : (errno ? errno : EIO);
+    // The bytes, checked against the size the source had when it was opened,
+    // then what Windows keeps with a copy; only then the old file goes.
+    bool ok = copyBytes(source.fd, target.fd(), sourceStat);
+    struct stat written;
+    if (ok && (::fstat(target.fd(), &written) != 0 || written.st_size != sourceStat.st_size)) {
+        if (errno == 0)
+            errno = EIO;
+        ok = false;
+    }
+    ok = ok && copyDosAttrib(source.fd, target.fd(), !target.existed());
     if (ok) {
-        if (!copyDosAttrib(source.fd, target.fd, created)) {
-            ok = false;
-            error = errno;
-        }
         struct timespec times[2];
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_OMIT;  // the access time is left alone
         times[1] = options.fatTime ? timespecFromMs(fatRoundedMs(unixMs(sourceStat.st_mtim))) : sourceStat.st_mtim;
-        if (ok && (::futimens(target.fd, times) != 0 || ::fchmod(target.fd, sourceStat.st_mode & 0777) != 0)) {
-            ok = false;
-            error = errno;
-        }
+        ok = ::futimens(target.fd(), times) == 0 && ::fchmod(target.fd(), sourceStat.st_mode & 0777) == 0;
     }
-    if (::close(target.fd) != 0 && ok) {
-        ok = false;
-        error = errno;
+    if (!ok) {
+        if (errno == 0)
+            errno = EIO;
+        target.abandon();
+        return false;
     }
-    target.fd = -1;
-    if (!ok && options.removeFailedTarget)
-        ::unlink(targetPath.constData());
-    if (!ok)
-        errno = error;
-    return ok;
+    return target.commit(options.durable);
 }
 
 }  // namespace hostfs

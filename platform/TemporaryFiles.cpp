@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,8 +69,14 @@ int removeIn(const QByteArray& folder, bool recursive)
             type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
         }
         if (type == DT_REG && hostfs::isTemporaryName(entry->d_name)) {
-            if (::unlinkat(fd, entry->d_name, 0) == 0)
+            // A writer holds its temporary file locked: only what nobody
+            // holds any more (its process ended) is a leftover.
+            const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+            if (file < 0)
+                continue;
+            if (::flock(file, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(fd, entry->d_name, 0) == 0)
                 ++removed;
+            ::close(file);
         } else if (type == DT_DIR && recursive) {
             subfolders.push_back(folder + '/' + entry->d_name);
         }
@@ -128,6 +135,8 @@ int createTemporaryIn(const QByteArray& folder, QByteArray* path, mode_t mode)
             fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
+            // Locked while it is written, so that a sweep of leftovers passes it by.
+            ::flock(fd, LOCK_EX | LOCK_NB);
             *path = name;
             return fd;
         }

@@ -19,13 +19,14 @@ bool isTemporaryName(QStringView name);
 bool isTemporaryName(const char* name);
 
 // Creates a new, empty temporary file (O_EXCL, mode 0600) in the folder and
-// opens it for reading and writing without sharing; *hostPath receives its
-// path. A file that is not open (errno in errorNumber()) when none could be made.
+// opens it for reading and writing, locked without sharing for as long as it
+// is open; *hostPath receives its path. A file that is not open (errno in errorNumber()) when none could be made.
 HostFile createTemporaryFile(const QString& hostFolder, QString* hostPath);
 
-// Removes the temporary files of this program directly in the folder (and
-// in its real subfolders, never through a link, when recursive). Returns how
-// many were removed.
+// Removes the temporary files of this program that nobody holds open (the
+// leftovers of a run that ended midway) directly in the folder, and in its
+// real subfolders (never through a link) when recursive. Returns how many
+// were removed.
 int removeTemporaryFiles(const QString& hostFolder, bool recursive);
 
 }  // namespace vz::hostfs

@@ -37,6 +37,9 @@ int TerminationRequests::install()
     action.sa_flags = SA_RESTART;
     for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signalNumber, &action, nullptr);
+    // A file past the process's size limit fails its write (EFBIG), like a
+    // full disk, instead of killing the program halfway through a copy.
+    ::signal(SIGXFSZ, SIG_IGN);
     return fds[0];
 }
 

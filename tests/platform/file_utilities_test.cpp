@@ -227,7 +227,7 @@ TEST(CopyHostFileKeepingDate, SourceShorterThanItsSizeStopsAtItsEnd)
     TempDir dir;
     const QString copy = dir.file(S("online"));
     EXPECT_FALSE(CopyHostFileKeepingDate(source, copy));
-    EXPECT_EQ(readFile(copy), readFile(source));  // what was read stays
+    EXPECT_FALSE(QFileInfo::exists(copy));  // a copy that is not whole is no copy
 }
 
 TEST(CopyHostFileKeepingDate, FilesOf2GiBAndMoreAreCopiedWhole)
