@@ -115,11 +115,46 @@ void MainWindow::StartRun(const std::function<void()>& run)
     if (!run || running_)
         return;
     running_ = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{running_};
-    HandleEvent(run);
+    {
+        struct Done {
+            bool& flag;
+            ~Done() { flag = false; }
+        } done{running_};
+        HandleEvent(run);
+    }
+    if (stopRequested_) {
+        // The run has stopped (or ended) for a close, a logout or SIGTERM:
+        // now the window closes as it was asked to.
+        stopTimer_->stop();
+        if (endingSession_) {
+            EndSession();
+            return;
+        }
+        close();
+    }
+}
+
+void MainWindow::RequestStop()
+{
+    if (!running_ || stopRequested_)
+        return;
+    stopRequested_ = true;
+    hide();
+    if (stopTimer_ == nullptr) {
+        stopTimer_ = new QTimer(this);
+        stopTimer_->setInterval(100);
+        connect(stopTimer_, &QTimer::timeout, this, &MainWindow::CloseOpenBoxes);
+    }
+    stopTimer_->start();
+    CloseOpenBoxes();
+}
+
+void MainWindow::CloseOpenBoxes()
+{
+    // A box the run is waiting on would wait for nobody; closed, it answers
+    // as Escape does and the run reaches its next safe point.
+    if (QWidget* box = QApplication::activeModalWidget())
+        box->close();
 }
 
 void MainWindow::btnIniciarExportacaoClick() { StartRun(hooks_.exportRun); }
@@ -148,18 +183,25 @@ void MainWindow::btnFecharExportacaoClick() { close(); }
 
 void MainWindow::EndSession()
 {
+    // During a run the settings still hold the moments of the last delivered
+    // export (a run changes them only once it has delivered): they are saved
+    // now, in case the system does not wait for the run to stop.
     try {
         settings_.SaveBackupTimestamps();
     } catch (const Error& e) {
         qWarning("%s", qUtf8Printable(e.message()));
     }
     endingSession_ = true;
+    if (running_) {
+        RequestStop();
+        return;
+    }
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (endingSession_) {
+    if (endingSession_ && !running_) {
         event->accept();
         Q_EMIT closed();
         return;
@@ -172,6 +214,12 @@ void MainWindow::closeEvent(QCloseEvent* event)
     });
     if (!saved) {
         event->ignore();
+        return;
+    }
+    if (running_) {
+        // The run stops at its next safe point and the window closes after it.
+        event->ignore();
+        RequestStop();
         return;
     }
     event->accept();
@@ -191,7 +239,8 @@ void MainWindow::MarkStep(StepList& list, int index, bool failed)
 {
     if (!failed) {
         list.markRunning(index);
-        ProcessPendingMessages();
+        // Painted, but no stop here: the runs also mark steps while they close.
+        pump_.ProcessPendingMessages();
         return;
     }
     SetControlsEnabled(true);
@@ -232,7 +281,12 @@ void MainWindow::ShowIdle()
     setAppIcon(idleIcon_);
 }
 
-void MainWindow::ProcessPendingMessages() { pump_.ProcessPendingMessages(); }
+void MainWindow::ProcessPendingMessages()
+{
+    pump_.ProcessPendingMessages();
+    if (stopRequested_ && running_)
+        throw RunStopped();
+}
 
 void MainWindow::SetProgressText(const QString& text) { mirror_->setProgressText(text); }
 

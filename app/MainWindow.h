@@ -20,6 +20,7 @@
 #include "platform/RunFrame.h"
 #include "platform/UserDialogs.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -95,8 +96,10 @@ public:
     // The system asks the program to end (logout, shutdown, a kill): the
     // timestamps are saved as at any close and the window closes even when
     // that fails (the failure goes to the error output, as nobody is there
-    // to answer a box). A run in progress ends the program when it returns.
+    // to answer a box). A run in progress is stopped first (see closeEvent).
     void EndSession();
+    // True once the program has been asked to end while a run was going on.
+    bool stopRequested() const { return stopRequested_; }
 
     // --- RunFrame -----------------------------------------------------------
     void ResetSteps() override;
@@ -135,6 +138,11 @@ protected:
 private:
     void FormCreate();
     void StartRun(const std::function<void()>& run);
+    // Asks the run in progress to stop at its next safe point: the next
+    // ProcessPendingMessages throws RunStopped, and open boxes are closed
+    // (answered as by Escape) until it has.
+    void RequestStop();
+    void CloseOpenBoxes();
     void MarkStep(StepList& list, int index, bool failed);
     void setAppIcon(const QIcon& icon);
 
@@ -152,6 +160,8 @@ private:
     bool busy_ = false;
     bool running_ = false;
     bool endingSession_ = false;
+    bool stopRequested_ = false;
+    QTimer* stopTimer_ = nullptr;
 };
 
 }  // namespace vz

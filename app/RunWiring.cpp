@@ -4,11 +4,21 @@ namespace vz {
 
 namespace {
 
-ExportServices ExportServicesOf(MainWindow& window, SiblingProgram& sibling, HttpClient& http,
-                                AntiFreeze& antiFreeze)
+ExportServices ExportServicesOf(MainWindow& window, SiblingProgram& sibling, RunWiring& runs)
 {
-    return ExportServices{window.fileSystem(), window.runFrame(), window.dialogs(), sibling,  window.clock(),
-                          window.settings(),   window.databases(), http,           antiFreeze, MainWindow::Title};
+    return ExportServices{window.fileSystem(), window.runFrame(), window.dialogs(), sibling,
+                          window.clock(),      window.settings(), window.databases(), runs.httpClient,
+                          runs.antiFreeze,     runs.recycleBin,   runs.runLog,        MainWindow::Title};
+}
+
+QStringList OwnFolders(const RunSettings& settings)
+{
+    return {settings.ExeFolder + QStringLiteral("Replicacao"), settings.ExeDrive + QStringLiteral("\\Replicacao")};
+}
+
+QString LogPath(MainWindow& window)
+{
+    return window.fileSystem().toHost(window.settings().ExeFolder + RunLog::FileName).value_or(QString());
 }
 
 }  // namespace
@@ -16,11 +26,14 @@ ExportServices ExportServicesOf(MainWindow& window, SiblingProgram& sibling, Htt
 RunWiring::RunWiring(MainWindow& window, SiblingProgram& sibling, PackagingOptions packaging)
     : antiFreeze(window.runFrame()),
       httpClient(antiFreeze, window.clock()),
+      recycleBin(window.fileSystem(), OwnFolders(window.settings())),
+      runLog(LogPath(window), window.clock()),
       importArchive(window.fileSystem(), window.dialogs(), window.runFrame(), MainWindow::Title),
-      packaging(ExportServicesOf(window, sibling, httpClient, antiFreeze), packaging),
-      exportDriver(ExportServicesOf(window, sibling, httpClient, antiFreeze), this->packaging),
+      packaging(ExportServicesOf(window, sibling, *this), packaging),
+      exportDriver(ExportServicesOf(window, sibling, *this), this->packaging),
       importDriver(ImportServices{window.fileSystem(), window.runFrame(), window.dialogs(), sibling, window.clock(),
-                                  window.settings(), httpClient, antiFreeze, importArchive, MainWindow::Title}),
+                                  window.settings(), httpClient, antiFreeze, recycleBin, runLog, importArchive,
+                                  MainWindow::Title}),
       window_(window)
 {
     ExtractionAndRestore::SetUpImportArchive(importArchive);

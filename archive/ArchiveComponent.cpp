@@ -1,5 +1,7 @@
 #include "archive/ArchiveComponent.h"
 
+#include "platform/Errors.h"
+
 #include "archive/CompressionEngine.h"
 #include "archive/VolumeJoiner.h"
 #include "archive/VolumeSpanner.h"
@@ -162,6 +164,8 @@ int ArchiveComponent::Add()
     dialogs_.begin(Unattended);
     try {
         return runAdd();
+    } catch (const RunStopped&) {
+        throw;  // the program is ending: no box, the caller's run stops
     } catch (...) {
         dialogs_.Report(FatalDllError);
         return dialogs_.errorCode();
@@ -176,6 +180,8 @@ int ArchiveComponent::Extract()
     dialogs_.begin(Unattended);
     try {
         return runExtract();
+    } catch (const RunStopped&) {
+        throw;  // the program is ending: no box, the caller's run stops
     } catch (...) {
         dialogs_.Report(FatalDllError);
         return dialogs_.errorCode();

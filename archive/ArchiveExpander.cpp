@@ -12,6 +12,7 @@
 #include "archive/WorkerPool.h"
 #include "archive/ZipFormat.h"
 #include "platform/FileSystem.h"
+#include "platform/TemporaryFiles.h"
 #include "platform/Timestamp.h"
 
 #include <deque>
@@ -103,7 +104,6 @@ int ArchiveExpander::Run()
     const size_t window = static_cast<size_t>(pool.threadCount()) * 4;
     std::deque<std::shared_ptr<Slot>> inflight;
     size_t next = 0;
-    int tempCounter = 0;
 
     // Works out, in archive order, what to do with an entry; starts its job.
     auto prepare = [&](const DirectoryEntry& entry) {
@@ -189,10 +189,13 @@ int ArchiveExpander::Run()
             slot->targetPath = parent + QLatin1Char('/') + fileName;
             if (!overwrite && ExtractionFolder::occupied(slot->targetPath))
                 return slot;  // kept, as the overwrite question's default answer says
-            do {
-                job.outputPath = parent + QStringLiteral("/.vz") + QString::number(++tempCounter) +
-                                 QStringLiteral(".tmp");
-            } while (ExtractionFolder::occupied(job.outputPath));
+            // A name no other file has (O_EXCL), recognisable as the
+            // program's own, so a killed extraction's leftovers can be swept.
+            const HostFile made = hostfs::createTemporaryFile(parent, &job.outputPath);
+            if (!made.isOpen()) {
+                slot->messageId = CreateOutputFailed, slot->fatal = true;
+                return slot;
+            }
         }
         slot->expand = true;
         slot->done = false;

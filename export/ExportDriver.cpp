@@ -1,6 +1,8 @@
 #include "export/ExportDriver.h"
 
+#include "export/CategoryMoment.h"
 #include "platform/Errors.h"
+#include "staging/LeftoverFiles.h"
 #include "platform/FileUtilities.h"
 #include "staging/CopyEngine.h"
 #include "staging/ExportSources.h"
@@ -35,12 +37,16 @@ struct ExportStaging {
     ExportSources sources;
     explicit ExportStaging(const ExportServices& s)
         : engine(s.fileSystem, s.frame, s.settings.ExeDrive),
-          sources(engine, s.frame, s.settings.SystemFolder, s.clock,
+          sources(engine, s.frame, s.settings.SystemFolder,
                   [&db = s.databases](const std::function<void(const QString&)>& visit) {
                       db.ForEachMusicFolder(visit);
                   })
     {
+        // The mirror is started afresh by every export (a crashed one's is
+        // discarded), so its new files need no temporary name.
+        engine.SetNewFilesInPlace(true);
     }
+    size_t failureCount() const { return engine.Failures().size(); }
 };
 
 ExportDriver::ExportDriver(ExportServices services, PackageAndDelivery& packaging)
@@ -48,7 +54,14 @@ ExportDriver::ExportDriver(ExportServices services, PackageAndDelivery& packagin
 {
 }
 
+ExportDriver::~ExportDriver() = default;
+
 void ExportDriver::Message(const QString& text) { ShowRunMessage(s_, text); }
+
+QString ExportDriver::NotCopiedText(size_t count)
+{
+    return QStringLiteral(", %1 arquivo(s) não copiado(s)").arg(count);
+}
 
 void ExportDriver::AskFirstRunDate()
 {
@@ -95,14 +108,20 @@ void ExportDriver::Run(const ExportCategories& categories, const FileDialogReque
     if (settings.LastBackupDados == EarliestTimestamp)
         AskFirstRunDate();
 
-    const Timestamps before{settings.LastBackupDados, settings.LastBackupAudio, settings.LastBackupMusica};
+    // The settings keep the moments of the last delivered export for the
+    // whole run: whatever ends the program meanwhile saves only those.
+    pending_ = PendingMoments{};
     bool completed = false;
+    bool stopped = false;
     const auto closing = [&] {
-        if (!completed) {
-            settings.LastBackupDados = before.dados;
-            settings.LastBackupAudio = before.audio;
-            settings.LastBackupMusica = before.musica;
-        }
+        const size_t notCopied = staging_ ? staging_->failureCount() : 0;
+        QString line = completed ? QStringLiteral("Exportação finalizada")
+                       : stopped ? QStringLiteral("Exportação interrompida: o programa foi fechado")
+                                 : QStringLiteral("Exportação não concluída");
+        if (notCopied > 0)
+            line += NotCopiedText(notCopied);
+        s_.log.Write(line, staging_ ? RunLog::FailureLines(staging_->engine.Failures(), false) : QStringList());
+        staging_.reset();
         // A connection left attached would hold the audio database locked
         // (against the automation program and the next export's copy of it).
         try {
@@ -113,11 +132,18 @@ void ExportDriver::Run(const ExportCategories& categories, const FileDialogReque
         frame.SetControlsEnabled(true);
     };
     try {
-        RemoveFolderToRecycleBin(s_.fileSystem, settings.ExeFolder + QStringLiteral("Replicacao"));
+        // What a run that ended midway left behind: temporary files in the
+        // folders the runs write to, and a staging mirror that may hold
+        // partly written files (its timestamps did not move, so everything
+        // in it is staged again).
+        RemoveLeftoverFiles(s_.fileSystem, settings);
+        s_.recycleBin.RemoveFolder(settings.ExeFolder + QStringLiteral("Replicacao"));
+        s_.recycleBin.RemoveFolder(settings.ExeDrive + QStringLiteral("\\Replicacao"));
         frame.ShowBusy();
         frame.ResetSteps();
         frame.SetControlsEnabled(false);
 
+        staging_ = std::make_unique<ExportStaging>(s_);
         if (categories.geral)
             StageAll();
         else
@@ -130,11 +156,25 @@ void ExportDriver::Run(const ExportCategories& categories, const FileDialogReque
         frame.MarkExportStep(StepCount, false);
         completed = true;
 
-        const QString text = FinishedText + settings.FormatTimestamp(s_.clock.now());
+        // Delivered: now the categories' moments may move.
+        if (pending_.dados)
+            settings.LastBackupDados = *pending_.dados;
+        if (pending_.audio)
+            settings.LastBackupAudio = *pending_.audio;
+        if (pending_.musica)
+            settings.LastBackupMusica = *pending_.musica;
+        const size_t notCopied = staging_->failureCount();
+        QString text = FinishedText + settings.FormatTimestamp(s_.clock.now());
+        if (notCopied > 0)
+            text += NotCopiedText(notCopied);
         frame.SetPageProgressText(RunPage::Export, text);
         frame.SetPageDestinationText(RunPage::Export, QString());
         settings.SaveBackupTimestamps();
         Message(text);
+    } catch (const RunStopped&) {
+        stopped = true;
+        closing();
+        throw;
     } catch (...) {
         closing();
         throw;
@@ -145,19 +185,24 @@ void ExportDriver::Run(const ExportCategories& categories, const FileDialogReque
 void ExportDriver::StageAll()
 {
     RunSettings& settings = s_.settings;
-    ExportStaging staging(s_);
+    ExportSources& sources = staging_->sources;
+    const std::vector<CopyFailure>& failures = staging_->engine.Failures();
     const bool siblingWasRunning = s_.sibling.SiblingIsRunning();
     if (siblingWasRunning)
         Message(SiblingWarning);
     s_.sibling.AskSiblingToClose();
-    staging.sources.StageSystemFolder(QString(), true, settings.LastBackupDados);
+    const Timestamp start = s_.clock.now();
+    sources.StageSystemFolder(QString(), true, settings.LastBackupDados);
+    const size_t systemFailures = failures.size();
     if (siblingWasRunning)
         s_.sibling.StartSiblingServer(settings.SystemFolder);
     ConnectAudioDatabase();
-    staging.sources.StageMusicFolders(true, settings.LastBackupMusica);
-    settings.LastBackupDados = s_.clock.now();
-    settings.LastBackupAudio = settings.LastBackupDados;
-    settings.LastBackupMusica = settings.LastBackupDados;
+    sources.StageMusicFolders(true, settings.LastBackupMusica);
+    // One moment for all three, held back per source for what was not copied.
+    const std::vector<CopyFailure> system(failures.begin(), failures.begin() + qsizetype(systemFailures));
+    pending_.dados = CategoryMoment::Next(start, settings.LastBackupDados, system);
+    pending_.audio = CategoryMoment::Next(start, settings.LastBackupAudio, system);
+    pending_.musica = CategoryMoment::Next(start, settings.LastBackupMusica, failures, systemFailures);
     s_.databases.DisconnectVireo();
 }
 
@@ -165,8 +210,8 @@ void ExportDriver::StageCategories(const ExportCategories& categories)
 {
     RunSettings& settings = s_.settings;
     RunFrame& frame = s_.frame;
-    ExportStaging staging(s_);
-    ExportSources& sources = staging.sources;
+    ExportSources& sources = staging_->sources;
+    const std::vector<CopyFailure>& failures = staging_->engine.Failures();
     const bool siblingWasRunning = s_.sibling.SiblingIsRunning();
     if (siblingWasRunning)
         Message(SiblingWarning);
@@ -174,6 +219,8 @@ void ExportDriver::StageCategories(const ExportCategories& categories)
     if (categories.dados) {
         frame.MarkExportStep(DadosStep, false);
         try {
+            const Timestamp start = s_.clock.now();
+            const size_t from = failures.size();
             sources.StageSystemFolder(QString(), false, settings.LastBackupDados);
             // The sibling keeps its databases open: closed just before they are
             // copied, its server started again right after.
@@ -184,7 +231,9 @@ void ExportDriver::StageCategories(const ExportCategories& categories)
                 s_.sibling.StartSiblingServer(settings.SystemFolder);
             for (qsizetype i = 1; i < folders.size(); ++i)
                 sources.StageSystemFolder(folders.at(i), true, settings.LastBackupDados);
-            settings.LastBackupDados = s_.clock.now();
+            pending_.dados = CategoryMoment::Next(start, settings.LastBackupDados, failures, from);
+        } catch (const RunStopped&) {
+            throw;
         } catch (...) {
             frame.MarkExportStep(DadosStep, true);
         }
@@ -192,17 +241,25 @@ void ExportDriver::StageCategories(const ExportCategories& categories)
     if (categories.audios) {
         frame.MarkExportStep(AudioStep, false);
         try {
+            const Timestamp start = s_.clock.now();
+            const size_t from = failures.size();
             for (const QString& name : ExportSources::AudioFolders)
                 sources.StageSystemFolder(name, true, settings.LastBackupAudio);
-            settings.LastBackupAudio = s_.clock.now();
+            pending_.audio = CategoryMoment::Next(start, settings.LastBackupAudio, failures, from);
+        } catch (const RunStopped&) {
+            throw;
         } catch (...) {
             frame.MarkExportStep(AudioStep, true);
         }
     }
     ConnectAudioDatabase();
     frame.MarkExportStep(MusicStep, false);
-    if (categories.musicas)
+    if (categories.musicas) {
+        const Timestamp start = s_.clock.now();
+        const size_t from = failures.size();
         sources.StageMusicFolders(false, settings.LastBackupMusica);
+        pending_.musica = CategoryMoment::Next(start, settings.LastBackupMusica, failures, from);
+    }
     s_.databases.DisconnectVireo();
 }
 

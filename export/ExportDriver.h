@@ -4,16 +4,23 @@
 // sibling program handled around its database folder, the music folders from
 // the audio database, packaging and delivery, the new timestamps saved.
 //
-// Timestamps a run set to Now go back to their values from before the run
-// when the run does not complete (a failed step, a refused or cancelled
-// delivery, any error), so the next export carries the same files again.
+// The categories' timestamps change only once the archive is delivered: until
+// then the settings hold the moments of the last delivered export, so a run
+// that fails, is stopped or dies carries the same files again next time.
+// Each new moment is that of the start of the category's walk, held back for
+// the files that could not be copied (export/CategoryMoment.h); their count
+// ends the final text and each is named in the run log.
 
 #include "export/ExportServices.h"
 #include "export/PackageAndDelivery.h"
 
 #include <QString>
+#include <memory>
+#include <optional>
 
 namespace vz {
+
+struct ExportStaging;
 
 // The export categories as the check boxes stand.
 struct ExportCategories {
@@ -43,12 +50,20 @@ public:
         "Verifique o banco de dados do Vireo Cast e abra o programa novamente.");
 
     ExportDriver(ExportServices services, PackageAndDelivery& packaging);
+    ~ExportDriver();
 
     // btnIniciarExportacaoClick. Ends normally, by SilentAbort, or by an
     // error for the standard error display; the window is idle again after it.
     void Run(const ExportCategories& categories, const FileDialogRequest& saveDialog);
 
+    // The end of the final text when files were not copied: ", N arquivo(s) não copiado(s)".
+    static QString NotCopiedText(size_t count);
+
 private:
+    struct PendingMoments {
+        std::optional<Timestamp> dados, audio, musica;
+    };
+
     void AskFirstRunDate();
     void StageAll();
     void StageCategories(const ExportCategories& categories);
@@ -57,6 +72,8 @@ private:
 
     ExportServices s_;
     PackageAndDelivery& packaging_;
+    std::unique_ptr<ExportStaging> staging_;  // for one run
+    PendingMoments pending_;
 };
 
 }  // namespace vz

@@ -5,6 +5,8 @@
 #include "db/AutomationDatabases.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/RecycleBin.h"
+#include "platform/RunLog.h"
 #include "platform/RunFrame.h"
 #include "platform/RunSettings.h"
 #include "platform/SiblingProgram.h"
@@ -26,6 +28,8 @@ struct ExportServices {
     AutomationDatabases& databases;
     HttpClient& http;
     AntiFreeze& antiFreeze;
+    RecycleBin& recycleBin;  // the program's own folders go to the trash through it
+    RunLog& log;             // VireoReplicador.log
     QString title;  // caption of the run's messages
 };
 

@@ -86,6 +86,8 @@ bool PackageAndDelivery::PackageAndDeliver()
     int volumes = 0;
     try {
         volumes = BuildArchive(archivePath);
+    } catch (const RunStopped&) {
+        throw;
     } catch (...) {
         return false;
     }
@@ -104,13 +106,15 @@ bool PackageAndDelivery::PackageAndDeliver()
         const QString path = i == 0 ? archivePath : VolumeNaming::SpanName(archivePath, i - 1);
         VolumeMode = i > 0;
         try {
-            RemoveFolderToRecycleBin(s_.fileSystem, root + QStringLiteral("Replicacao"));
+            s_.recycleBin.RemoveFolder(root + QStringLiteral("Replicacao"));
             const bool delivered = DeliverArchiveFile(path);
             // A file saved locally under its own path stays; one that did not
             // arrive anywhere stays too.
             if (delivered && !SameFile(LocalSaveTarget, path))
                 s_.fileSystem.deleteFile(path);
             allDelivered = allDelivered && delivered;
+        } catch (const RunStopped&) {
+            throw;
         } catch (...) {
             frame.MarkExportStep(DeliverStep, true);
         }

@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveMessages.h"
 #include "archive/VolumeNaming.h"
+#include "platform/Errors.h"
 #include "platform/FileUtilities.h"
 #include "platform/Timestamp.h"
 #include "staging/CopyEngine.h"
@@ -49,13 +50,15 @@ bool ExtractionAndRestore::ExtractArchive(const QString& archiveFolder, bool web
     const QString archivePath = archiveFolder + settings.ArchiveName;
     if (!s_.fileSystem.fileExists(archivePath))
         frame.MarkImportStep(ExtractStep, true);
-    RemoveFolderToRecycleBin(s_.fileSystem, settings.ExeFolder + QStringLiteral("Replicacao"));
+    s_.recycleBin.RemoveFolder(settings.ExeFolder + QStringLiteral("Replicacao"));
 
     int error = 0;
     try {
         s_.archive.SetArchiveFileName(archivePath);
         s_.archive.ExtractBaseDir = settings.ExeFolder;
         error = s_.archive.Extract();
+    } catch (const RunStopped&) {
+        throw;
     } catch (...) {
         frame.MarkImportStep(ExtractStep, true);
     }
@@ -63,8 +66,7 @@ bool ExtractionAndRestore::ExtractArchive(const QString& archiveFolder, bool web
     // only copy left of what it holds.
     if (!ExtractedWhole(error))
         frame.MarkImportStep(ExtractStep, true);
-    if (webMode)
-        DeleteDownloadedFiles();
+    Q_UNUSED(webMode);
     return true;
 }
 
@@ -87,6 +89,8 @@ void ExtractionAndRestore::RestoreFolders(bool siblingWasRunning)
     const RunSettings& settings = s_.settings;
     RunFrame& frame = s_.frame;
     frame.MarkImportStep(RestoreStep, false);
+    failures_.clear();
+    shares_.clear();
 
     const QString restoreRoot = settings.ExeFolder + QStringLiteral("Replicacao\\");
     bool listedAny = false;
@@ -104,16 +108,33 @@ void ExtractionAndRestore::RestoreFolders(bool siblingWasRunning)
         frame.MarkImportStep(RestoreStep, true);
 
     s_.sibling.AskSiblingToClose();
-    CopyEngine engine(s_.fileSystem, frame, settings.ExeDrive);
-    for (const QString& name : names) {
-        const QString source = restoreRoot + name;
-        engine.TotalMB = engine.FolderSizeMB(source, true);
-        engine.CopiedMB = 0;
-        // Every file is newer than EarliestTimestamp: everything is copied.
-        engine.CopyNewerTree(source, name + QStringLiteral(":\\"), EarliestTimestamp, true);
+    try {
+        CopyEngine engine(s_.fileSystem, frame, settings.ExeDrive);
+        for (const QString& name : names) {
+            // A drive is one letter; a share's folder is named after the share.
+            if (name.size() != 1) {
+                shares_ << name;
+                continue;
+            }
+            const QString source = restoreRoot + name;
+            engine.TotalMB = engine.FolderSizeMB(source, true);
+            engine.CopiedMB = 0;
+            // Every file is newer than EarliestTimestamp: everything is copied.
+            engine.CopyNewerTree(source, name + QStringLiteral(":\\"), EarliestTimestamp, true);
+        }
+        failures_ = engine.Failures();
+    } catch (...) {
+        // The station goes back on the air however the restore ended.
+        if (siblingWasRunning)
+            s_.sibling.StartSiblingServer(settings.SystemFolder);
+        throw;
     }
     if (siblingWasRunning)
         s_.sibling.StartSiblingServer(settings.SystemFolder);
+    if (!failures_.empty()) {
+        ShowRunMessage(s_, NotRestoredMessage.arg(failures_.size()));
+        frame.MarkImportStep(RestoreStep, true);
+    }
 }
 
 }  // namespace vz

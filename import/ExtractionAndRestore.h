@@ -3,10 +3,19 @@
 // copying each of its first-level folders X back onto the root "X:\",
 // with the sibling program asked to close before and its server started
 // after. Covers the import steps "Descompactando" and "Aplicando alterações".
+//
+// Every file is replaced only by a complete copy. A file that cannot be
+// restored (held open, read-only, no such drive, a full disk) fails the
+// restore step once every other file has been restored: RestoreRoot and the
+// downloaded archive stay, so the import can simply be run again.
 
 #include "import/ImportServices.h"
 
+#include "platform/CopyFailure.h"
+
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 namespace vz {
 
@@ -15,6 +24,10 @@ public:
     static constexpr int ExtractStep = 1;
     static constexpr int RestoreStep = 2;
     static inline const QString ExtractingText = QStringLiteral("Descompactando");
+    // Shown before the restore step fails; %1 is the count.
+    static inline const QString NotRestoredMessage = QStringLiteral(
+        "Não foi possível restaurar %1 arquivo(s). Feche os programas que os estão usando e execute a "
+        "importação novamente. Os arquivos estão listados em VireoReplicador.log.");
 
     explicit ExtractionAndRestore(ImportServices services);
 
@@ -22,19 +35,30 @@ public:
     static void SetUpImportArchive(ArchiveComponent& archive);
 
     // Unpacks archiveFolder + ArchiveName (with its volumes) into ExeFolder.
-    // In web mode the downloaded files are deleted afterwards; a folder the
-    // user chose is never touched. Every failure, also an archive the
-    // component could not read whole, marks "Descompactando" failed (ending
-    // the run) and keeps the downloaded files; so it returns true.
+    // Every failure, also an archive the component could not read whole,
+    // marks "Descompactando" failed (ending the run); so it returns true.
+    // Nothing is deleted: a downloaded archive goes only once its files are
+    // back in place (DeleteDownloadedFiles).
     bool ExtractArchive(const QString& archiveFolder, bool webMode);
     // Copies every file of RestoreRoot back; "Aplicando alterações" fails
-    // (ending the run) when RestoreRoot is not there.
+    // (ending the run) when RestoreRoot is not there, and, after the message
+    // above, when any file could not be restored. The sibling's server is
+    // started again however the restore ends, when it had been running.
     void RestoreFolders(bool siblingWasRunning);
-
-private:
+    // Web mode, after a complete restore: ExeFolder + ArchiveName and its
+    // volumes ".z01", ".z02", ... while they exist.
     void DeleteDownloadedFiles();
 
+    // The files the last restore could not restore.
+    const std::vector<CopyFailure>& RestoreFailures() const { return failures_; }
+    // First-level folders of RestoreRoot that name a network share: the
+    // archive does not say which server they came from, so they are not restored.
+    const QStringList& SharesNotRestored() const { return shares_; }
+
+private:
     ImportServices s_;
+    std::vector<CopyFailure> failures_;
+    QStringList shares_;
 };
 
 }  // namespace vz

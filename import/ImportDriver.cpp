@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/FileUtilities.h"
 #include "platform/WindowsPath.h"
+#include "staging/LeftoverFiles.h"
 #include "web/HttpErrors.h"
 #include "web/ReplicationService.h"
 
@@ -76,7 +77,19 @@ void ImportDriver::Run(ImportSource source, const FileDialogRequest& openDialog)
         Message(SiblingWarning);
 
     bool restored = false;
+    bool completed = false;
+    bool stopped = false;
     const auto closing = [&] {
+        const std::vector<CopyFailure>& failures = restore_.RestoreFailures();
+        QString line = completed ? QStringLiteral("Importação finalizada")
+                       : stopped ? QStringLiteral("Importação interrompida: o programa foi fechado")
+                                 : QStringLiteral("Importação não concluída");
+        if (!failures.empty())
+            line += QStringLiteral(", %1 arquivo(s) não restaurado(s)").arg(failures.size());
+        QStringList details = RunLog::FailureLines(failures, true);
+        for (const QString& share : restore_.SharesNotRestored())
+            details << QStringLiteral("pasta de rede não restaurada: ") + share;
+        s_.log.Write(line, details);
         frame.ShowIdle();
         if (restored)
             frame.MarkImportStep(StepCount, false);
@@ -87,9 +100,12 @@ void ImportDriver::Run(ImportSource source, const FileDialogRequest& openDialog)
         frame.ResetSteps();
         frame.SetControlsEnabled(false);
         frame.MarkImportStep(DownloadStep, false);
+        // What a run that ended midway left behind (its RestoreRoot tells
+        // where a restore was writing), before that folder goes.
+        RemoveLeftoverFiles(s_.fileSystem, settings);
         const QString restoreRoot = settings.ExeFolder + QStringLiteral("Replicacao");
         if (s_.fileSystem.folderExists(restoreRoot))
-            RemoveFolderToRecycleBin(s_.fileSystem, restoreRoot);
+            s_.recycleBin.RemoveFolder(restoreRoot);
 
         const bool web = source == ImportSource::Web;
         QString archiveFolder = settings.ExeFolder;
@@ -101,10 +117,15 @@ void ImportDriver::Run(ImportSource source, const FileDialogRequest& openDialog)
         restore_.ExtractArchive(archiveFolder, web);
         restore_.RestoreFolders(siblingWasRunning);
         restored = true;
+        // Every file is back in place: only now may the downloaded archive
+        // and the service's copy go.
+        if (web)
+            restore_.DeleteDownloadedFiles();
 
         ReplicationService(s_.http, s_.clock, settings.BaseUrl, settings.ClientGuid).Remove();
         if (s_.fileSystem.folderExists(restoreRoot))
-            RemoveFolderToRecycleBin(s_.fileSystem, restoreRoot);
+            s_.recycleBin.RemoveFolder(restoreRoot);
+        completed = true;
         const QString text = FinishedText + settings.FormatTimestamp(s_.clock.now());
         frame.SetPageProgressText(RunPage::Import, text);
         frame.SetPageDestinationText(RunPage::Import, QString());
@@ -113,6 +134,10 @@ void ImportDriver::Run(ImportSource source, const FileDialogRequest& openDialog)
         settings.LastBackupMusica = settings.LastBackupDados;
         settings.SaveBackupTimestamps();
         Message(text);
+    } catch (const RunStopped&) {
+        stopped = true;
+        closing();
+        throw;
     } catch (...) {
         closing();
         throw;

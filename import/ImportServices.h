@@ -5,6 +5,8 @@
 #include "archive/ArchiveComponent.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/RecycleBin.h"
+#include "platform/RunLog.h"
 #include "platform/RunFrame.h"
 #include "platform/RunSettings.h"
 #include "platform/SiblingProgram.h"
@@ -25,6 +27,8 @@ struct ImportServices {
     RunSettings& settings;
     HttpClient& http;
     AntiFreeze& antiFreeze;
+    RecycleBin& recycleBin;  // the program's own folders go to the trash through it
+    RunLog& log;             // VireoReplicador.log
     ArchiveComponent& archive;  // the window's own, with the extraction options set
     QString title;              // caption of the run's messages
 };

@@ -1,8 +1,11 @@
 #include "staging/CopyEngine.h"
 
+#include "platform/Errors.h"
 #include "platform/FileUtilities.h"
+#include "platform/TemporaryFiles.h"
 #include "platform/WindowsPath.h"
 
+#include <cerrno>
 #include <functional>
 #include <system_error>
 #include <vector>
@@ -43,6 +46,7 @@ struct Listing {
 Listing walkEntries(const QString& hostFolder, EventPump& pump, const std::function<void(const DirEntry&)>& visit)
 {
     bool interrupted = false;
+    bool stopped = false;
     bool listedAny = false;
     int error = 0;
     const bool listed = hostfs::listFolder(
@@ -54,12 +58,18 @@ Listing walkEntries(const QString& hostFolder, EventPump& pump, const std::funct
                     visit(entry);
                 pump.ProcessPendingMessages();
                 return true;
+            } catch (const RunStopped&) {
+                stopped = interrupted = true;
+                return false;
             } catch (...) {
                 interrupted = true;
                 return false;
             }
         },
         &error, hostfs::FolderAttributesOnly);
+    // The program is ending: no walk goes on, whatever guards it.
+    if (stopped)
+        throw RunStopped();
     Listing listing;
     listing.complete = listed && !interrupted;
     listing.missing = !listed && !interrupted && !listedAny && isMissingFolderError(error);
@@ -131,6 +141,8 @@ double CopyEngine::FolderSizeMB(const QString& folder, bool recursive)
     try {
         const auto skipHost = recursive ? stagingRootHost() : std::nullopt;
         return folderSize(fs_.toHost(IncludeTrailingBackslash(folder)), recursive, skipHost);
+    } catch (const RunStopped&) {
+        throw;
     } catch (...) {
         return 0.0;
     }
@@ -158,6 +170,8 @@ double CopyEngine::folderSize(const std::optional<QString>& host, bool recursive
                 continue;
             totalMB += folderSize(child, true, skipHost);
         }
+    } catch (const RunStopped&) {
+        throw;
     } catch (...) {
     }
     return totalMB;
@@ -171,26 +185,59 @@ bool CopyEngine::CopyNewerTree(const QString& source, const QString& destination
     progress_.begin();
     try {
         const CopyCall call{threshold, recursive, recursive ? stagingRootHost() : std::nullopt};
-        return copyFolder(call, fs_.toHost(sourceFolder), destinationFolder,
+        return copyFolder(call, fs_.toHost(sourceFolder), sourceFolder, destinationFolder,
                           DestinationFolder(fs_.toHost(destinationFolder)));
+    } catch (const RunStopped&) {
+        throw;
     } catch (...) {
         return false;
     }
 }
 
-bool CopyEngine::copyFolder(const CopyCall& call, const std::optional<QString>& sourceHost,
+bool CopyEngine::copyFolder(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& source,
                             const QString& destination, DestinationFolder target)
 {
     // The destination folder exists (or could not be made) by now; from here
     // on an error ends this folder's call, and only this one, with false.
+    bool complete = false;
     try {
-        return copyEntries(call, sourceHost, destination, target);
+        complete = copyEntries(call, sourceHost, source, destination, target);
+    } catch (const RunStopped&) {
+        throw;
     } catch (...) {
-        return false;
+    }
+    if (!complete) {
+        // Whatever lies below it was not seen: neither copied nor counted.
+        failures_.push_back(CopyFailure{source, destination, EIO, std::nullopt});
+    }
+    return complete;
+}
+
+void CopyEngine::copyFile(const QString& fromHost, const std::optional<QString>& toHost, const QString& source,
+                          const QString& destination, const DirEntry& entry, bool platformCopy)
+{
+    errno = 0;
+    bool copied = false;
+    if (toHost) {
+        const auto newFile =
+            newFilesInPlace_ ? hostfs::CopyOptions::NewFile::InPlace : hostfs::CopyOptions::NewFile::ThroughTemporary;
+        if (platformCopy) {
+            hostfs::CopyOptions options;
+            options.newFile = newFile;
+            copied = hostfs::copyFile(fromHost, *toHost, options);
+        } else {
+            copied = CopyHostFileKeepingDate(fromHost, *toHost, newFile);
+        }
+    } else {
+        errno = ENODEV;  // the destination lies on no drive
+    }
+    if (!copied) {
+        failures_.push_back(CopyFailure{source + entry.name, destination + entry.name, errno,
+                                        FatModifiedTime(entry.modifiedUnixMs)});
     }
 }
 
-bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>& sourceHost,
+bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& source,
                              const QString& destination, DestinationFolder& target)
 {
     // A path on no drive lists nothing, like a missing folder.
@@ -207,16 +254,12 @@ bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>&
         progress_.show(CopiedMB, TotalMB, destination, entry.name);
         // A folder's time is EarliestTimestamp: it is never newer, except
         // against a threshold below that, where copying it as a file could
-        // only fail; it is not attempted.
-        if (!entry.isFolder && FatModifiedTime(entry.modifiedUnixMs) > call.threshold) {
-            if (const auto to = target.child(entry.name)) {
-                // The outcome is ignored: a file that cannot be copied is skipped.
-                const QString from = hostChild(*sourceHost, entry.name);
-                if (platformCopy)
-                    hostfs::copyFile(from, *to);
-                else
-                    CopyHostFileKeepingDate(from, *to);
-            }
+        // only fail; it is not attempted. The program's own temporary files
+        // (a copy in progress, or the leftover of one) are never copied.
+        if (!entry.isFolder && FatModifiedTime(entry.modifiedUnixMs) > call.threshold &&
+            !hostfs::isTemporaryName(entry.name)) {
+            copyFile(hostChild(*sourceHost, entry.name), target.child(entry.name), source, destination, entry,
+                     platformCopy);
         }
         if (call.recursive && isEnterable(entry))
             subfolders.push_back(entry.name);
@@ -230,8 +273,9 @@ bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>&
         const QString childHost = hostChild(*sourceHost, name);
         if (call.skipHost && childHost == *call.skipHost)
             continue;
-        // The result is ignored: an error inside a subfolder ends only that subfolder.
-        copyFolder(call, childHost, destination + name + QLatin1Char('\\'), target.subfolder(name));
+        // An error inside a subfolder ends only that subfolder (it is recorded there).
+        copyFolder(call, childHost, source + name + QLatin1Char('\\'), destination + name + QLatin1Char('\\'),
+                   target.subfolder(name));
     }
     return true;
 }

@@ -17,7 +17,15 @@
 // years 1980..2107 counts as the nearest end of that range.
 // The walks never enter the staging folder itself, so staging a tree that
 // holds it (a drive's root) cannot copy the mirror into itself.
+//
+// A file is never overwritten in place: an existing target is replaced only
+// by a complete copy (platform/FileReplacement.h). Every file that cannot be
+// copied, and every subfolder whose walk was interrupted, is recorded in
+// Failures() with the platform's reason, so the runs can count, name and
+// carry it; the walk itself goes on as before. The program's own temporary
+// files (platform/TemporaryFiles.h) are never copied.
 
+#include "platform/CopyFailure.h"
 #include "platform/FileSystem.h"
 #include "platform/RunFrame.h"
 #include "platform/Timestamp.h"
@@ -27,6 +35,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 namespace vz {
 
@@ -35,6 +44,17 @@ class CopyEngine {
 public:
     // exeDrive: "C:" (or "\\server\share") of the executable, without "\".
     CopyEngine(const FileSystem& fs, RunFrame& frame, QString exeDrive);
+
+    // New files are written under their own name (and removed when their
+    // copy fails) instead of through a temporary file: for the staging
+    // mirror, which a crashed export leaves to be started afresh, where it
+    // saves a rename per file. Off by default (the restore needs it off).
+    void SetNewFilesInPlace(bool on) { newFilesInPlace_ = on; }
+
+    // What could not be copied since the engine was made or last cleared,
+    // in the order it happened.
+    const std::vector<CopyFailure>& Failures() const { return failures_; }
+    void ClearFailures() { failures_.clear(); }
 
     // Size of the tree being copied, in megabytes (bytes / 1024 / 1024); the
     // caller sets it before each copy.
@@ -81,10 +101,12 @@ private:
 
     // source and destination folders as host paths; destination also as the
     // Windows path the texts show.
-    bool copyFolder(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& destination,
-                    DestinationFolder target);
-    bool copyEntries(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& destination,
-                     DestinationFolder& target);
+    bool copyFolder(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& source,
+                    const QString& destination, DestinationFolder target);
+    bool copyEntries(const CopyCall& call, const std::optional<QString>& sourceHost, const QString& source,
+                     const QString& destination, DestinationFolder& target);
+    void copyFile(const QString& fromHost, const std::optional<QString>& toHost, const QString& source,
+                  const QString& destination, const DirEntry& entry, bool platformCopy);
     double folderSize(const std::optional<QString>& host, bool recursive, const std::optional<QString>& skipHost);
     std::optional<QString> stagingRootHost() const;
 
@@ -92,6 +114,8 @@ private:
     RunFrame& frame_;
     QString exeDrive_;
     CopyProgress progress_;
+    bool newFilesInPlace_ = false;
+    std::vector<CopyFailure> failures_;
 };
 
 }  // namespace vz

@@ -6,12 +6,11 @@
 
 namespace vz {
 
-ExportSources::ExportSources(CopyEngine& engine, RunFrame& frame, QString systemFolder, const Clock& clock,
+ExportSources::ExportSources(CopyEngine& engine, RunFrame& frame, QString systemFolder,
                              MusicFolderWalk forEachMusicFolder)
     : engine_(engine),
       frame_(frame),
       systemFolder_(IncludeTrailingBackslash(systemFolder)),
-      clock_(clock),
       forEachMusicFolder_(std::move(forEachMusicFolder))
 {
 }
@@ -27,17 +26,17 @@ void ExportSources::StageSystemFolder(const QString& name, bool recursive, Times
         throw Error(CopyFailedMessage);
 }
 
-void ExportSources::StageMusicFolders(bool generalMode, Timestamp& lastBackupMusica)
+void ExportSources::StageMusicFolders(bool generalMode, Timestamp threshold)
 {
-    const Timestamp threshold = lastBackupMusica;
     try {
         forEachMusicFolder_(
             [&](const QString& value) { stageMusicFolder(value, generalMode, threshold); });
+    } catch (const RunStopped&) {
+        throw;
     } catch (...) {
         frame_.MarkExportStep(MusicStep, true);  // does not return
         throw;                                   // for a frame that does
     }
-    lastBackupMusica = clock_.now();
 }
 
 void ExportSources::stageMusicFolder(const QString& value, bool generalMode, Timestamp threshold)

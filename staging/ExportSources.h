@@ -11,8 +11,8 @@
 //   Músicas: StageMusicFolders(false, LastBackupMusica);
 //   Geral:   StageSystemFolder("", true, LastBackupDados), then
 //            StageMusicFolders(true, LastBackupMusica).
+// Files that could not be copied are in the engine's Failures().
 
-#include "platform/Clock.h"
 #include "platform/RunFrame.h"
 #include "platform/Timestamp.h"
 #include "staging/CopyEngine.h"
@@ -43,8 +43,7 @@ public:
         QStringLiteral("Trilhas"),    QStringLiteral("Efeitos"), QStringLiteral("Locucoes"),
     };
 
-    ExportSources(CopyEngine& engine, RunFrame& frame, QString systemFolder, const Clock& clock,
-                  MusicFolderWalk forEachMusicFolder);
+    ExportSources(CopyEngine& engine, RunFrame& frame, QString systemFolder, MusicFolderWalk forEachMusicFolder);
 
     // Stages SystemFolder + name (SystemFolder itself for an empty name).
     // Throws vz::Error(CopyFailedMessage) when the copy engine reports that
@@ -53,13 +52,13 @@ public:
     void StageSystemFolder(const QString& name, bool recursive, Timestamp threshold);
 
     // Stages the files directly in each music folder (never its subfolders)
-    // with lastBackupMusica as threshold. In general mode a folder inside
+    // with threshold (LastBackupMusica). In general mode a folder inside
     // SystemFolder (already staged with it) is measured but not copied.
-    // Empty values are skipped. After the last folder lastBackupMusica
-    // becomes Now. Any failure (the database, a folder whose walk was
-    // interrupted) marks export step 2 failed, which ends the run with
-    // SilentAbort and leaves lastBackupMusica as it was.
-    void StageMusicFolders(bool generalMode, Timestamp& lastBackupMusica);
+    // Empty values are skipped. Any failure (the database, a folder whose
+    // walk was interrupted) marks export step 2 failed, which ends the run
+    // with SilentAbort. The new LastBackupMusica is the driver's to set, and
+    // only once the export is delivered.
+    void StageMusicFolders(bool generalMode, Timestamp threshold);
 
 private:
     void stageMusicFolder(const QString& value, bool generalMode, Timestamp threshold);
@@ -67,7 +66,6 @@ private:
     CopyEngine& engine_;
     RunFrame& frame_;
     QString systemFolder_;
-    const Clock& clock_;
     MusicFolderWalk forEachMusicFolder_;
 };
 

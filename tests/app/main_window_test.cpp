@@ -453,8 +453,11 @@ TEST(MainWindowClose, SavesTheTimestampsAndEndsTheProgram)
 TEST(MainWindowClose, AFailedSaveKeepsTheWindowOpenAndShowsTheError)
 {
     WindowFixture f;
-    // A folder where the settings file should be: it cannot be written, also not by root.
-    ASSERT_TRUE(QDir().mkpath(f.exeFolderFile(u"VireoReplicador.ini"_qs)));
+    // A read-only settings file: it is not replaced, also not for root.
+    ASSERT_TRUE(f.createDatabases(u"1A2B"_qs));
+    f.writeSettings();
+    const QString ini = f.exeFolderFile(u"VireoReplicador.ini"_qs);
+    ASSERT_TRUE(QFile::setPermissions(ini, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     MainWindow& w = f.build();
     w.showCentred();
     QSignalSpy closed(&w, &MainWindow::closed);
@@ -467,7 +470,7 @@ TEST(MainWindowClose, AFailedSaveKeepsTheWindowOpenAndShowsTheError)
     EXPECT_EQ(f.dialogs.records()[0].message.caption, u"Vireo Zuvavivevo"_qs);
 
     // Once the file can be written, the close goes through.
-    ASSERT_TRUE(QDir().rmdir(f.exeFolderFile(u"VireoReplicador.ini"_qs)));
+    ASSERT_TRUE(QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
     EXPECT_TRUE(w.close());
     EXPECT_EQ(closed.count(), 1);
 }
@@ -491,10 +494,17 @@ TEST(MainWindowEndSession, TheWindowClosesAfterSavingAndAlsoWhenSavingFails)
 {
     for (bool writable : {true, false}) {
         WindowFixture f;
-        if (writable)
+        const QString ini = f.exeFolderFile(u"VireoReplicador.ini"_qs);
+        QByteArray before;
+        if (writable) {
             ASSERT_TRUE(QDir().mkpath(f.exeFolderFile(QString())));
-        else
-            ASSERT_TRUE(QDir().mkpath(f.exeFolderFile(u"VireoReplicador.ini"_qs)));
+        } else {
+            // A read-only settings file: it is not replaced, also not for root.
+            ASSERT_TRUE(f.createDatabases(u"1A2B"_qs));
+            f.writeSettings();
+            ASSERT_TRUE(QFile::setPermissions(ini, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+            before = readFile(ini);
+        }
         MainWindow& w = f.build();
         w.showCentred();
         QSignalSpy closed(&w, &MainWindow::closed);
@@ -502,7 +512,10 @@ TEST(MainWindowEndSession, TheWindowClosesAfterSavingAndAlsoWhenSavingFails)
         EXPECT_FALSE(w.isVisible());
         EXPECT_EQ(closed.count(), 1);
         EXPECT_TRUE(f.dialogs.records().empty());
-        EXPECT_EQ(QFileInfo(f.exeFolderFile(u"VireoReplicador.ini"_qs)).isFile(), writable);
+        if (writable)
+            EXPECT_TRUE(readFile(ini).contains("dados=30/12/1899"));
+        else
+            EXPECT_EQ(readFile(ini), before);
     }
 }
 

@@ -233,8 +233,9 @@ namespace {
 
 ExportServices ExportServicesOf(DriverKit& kit)
 {
-    return ExportServices{kit.station.fs, kit.frame,    kit.dialogs,   kit.sibling, kit.clock,
-                          kit.settings,   *kit.databases, kit.http,    kit.antiFreeze, Title};
+    return ExportServices{kit.station.fs, kit.frame,      kit.dialogs,    kit.sibling,
+                          kit.clock,      kit.settings,   *kit.databases, kit.http,
+                          kit.antiFreeze, kit.recycleBin, kit.runLog,     Title};
 }
 
 }  // namespace
@@ -244,8 +245,8 @@ DriverKit::DriverKit(PackagingOptions packagingOptions)
       importArchive(station.fs, dialogs, frame, Title),
       packaging(ExportServicesOf(*this), packagingOptions),
       exportDriver(ExportServicesOf(*this), packaging),
-      importDriver(ImportServices{station.fs, frame, dialogs, sibling, clock, settings, http, antiFreeze, importArchive,
-                                  Title})
+      importDriver(ImportServices{station.fs, frame, dialogs, sibling, clock, settings, http, antiFreeze, recycleBin,
+                                  runLog, importArchive, Title})
 {
     settings.clock = &clock;
     ExtractionAndRestore::SetUpImportArchive(importArchive);

@@ -11,7 +11,9 @@
 #include "export/PackageAndDelivery.h"
 #include "import/ImportDriver.h"
 #include "platform/FileSystem.h"
+#include "platform/RecycleBin.h"
 #include "platform/RegionalSettings.h"
+#include "platform/RunLog.h"
 #include "platform/RunSettings.h"
 #include "platform/SiblingProgram.h"
 #include "tests/support/ManualClock.h"
@@ -163,6 +165,9 @@ public:
     std::unique_ptr<AutomationDatabases> databases;
     AntiFreeze antiFreeze{frame};
     HttpClient http{antiFreeze, clock};
+    RecycleBin recycleBin{station.fs, {Installation::ExeFolder + QStringLiteral("Replicacao"),
+                                       QStringLiteral("C:\\Replicacao")}};
+    RunLog runLog{station.host(Installation::ExeFolder + RunLog::FileName), clock};
     ArchiveComponent importArchive;
     PackageAndDelivery packaging;
     ExportDriver exportDriver;

@@ -99,7 +99,8 @@ TEST_F(RoundTripTest, AFullExportImportedIntoAnotherStationRestoresEveryFile)
     a.window->btnIniciarExportacaoClick();
     ASSERT_TRUE(a.dialogs.scriptDone());
     ASSERT_TRUE(QFile::exists(service.archivePath()));
-    EXPECT_TRUE(a.settingsText().contains(QStringLiteral("dados=01/06/2090 10:00:00")));
+    // The moment the walk began, just below the run's start, written to the second.
+    EXPECT_TRUE(a.settingsText().contains(QStringLiteral("dados=01/06/2090 09:59:59")));
     EXPECT_EQ(a.window->controls().lblProgressoExportacao->text(),
               QStringLiteral("Exportação finalizada as 01/06/2090 10:00:00"));
 

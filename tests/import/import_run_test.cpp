@@ -449,7 +449,7 @@ TEST_F(ImportRunTest, ADownloadedFileThatCannotBeDeletedIsLeftAndTheImportComple
     EXPECT_EQ(kit.settings.saves, 1);
 }
 
-TEST_F(ImportRunTest, FilesThatCannotBeRestoredAreSkippedSilentlyAndTheImportCompletes)
+TEST_F(ImportRunTest, FilesThatCannotBeRestoredFailTheRestoreKeepEverythingAndTheNextImportCompletes)
 {
     exportAndDamage();
     const QString lista = Installation::SystemFolder + QStringLiteral("Listas\\Segunda.lst");
@@ -461,28 +461,65 @@ TEST_F(ImportRunTest, FilesThatCannotBeRestoredAreSkippedSilentlyAndTheImportCom
     ASSERT_TRUE(QFile::setPermissions(kit.station.host(lista), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     // Held open without sharing, as a running database engine holds its file.
     kit.station.put(database, "base em uso");
-    ForkedLock engine(kit.station.host(database), true);
-    ASSERT_TRUE(engine.locked());
+    auto engine = std::make_unique<ForkedLock>(kit.station.host(database), true);
+    ASSERT_TRUE(engine->locked());
     // A folder where the file was.
     QFile::remove(kit.station.host(tempo));
     QDir().mkpath(kit.station.host(tempo));
-    // (The share \\srv\musica is no drive: Jazz has no place to go back to.)
+    // (The share \\srv\musica is no drive: Jazz has no place to go back to, and that is no failure.)
 
-    kit.dialogs.answerMessage(ImportDriver::FinishedText);
+    kit.dialogs.answerMessage(ExtractionAndRestore::NotRestoredMessage.arg(3));
     kit.runImport(ImportSource::Web);
-    engine.release();
-
-    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_TRUE(kit.dialogs.scriptDone()) << newMessages().join(u'\n').toStdString();
     EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
-    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepDone}));
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepFailed}));
+    // The files that could not be replaced are as they were, not half written.
     EXPECT_EQ(kit.station.read(lista), QByteArray("lista alterada"));
     EXPECT_EQ(kit.station.read(database), QByteArray("base em uso"));
     EXPECT_TRUE(QFileInfo(kit.station.host(tempo)).isDir());
     EXPECT_EQ(kit.station.read(Jazz), QByteArray("changed on the share"));
-    // Everything else is back, and the run completed.
+    // Everything else is back...
     EXPECT_EQ(kit.station.read(Padaria), before.value(Padaria).bytes);
     EXPECT_EQ(kit.station.read(Rock), before.value(Rock).bytes);
+    // ...but nothing that would make the next import impossible is gone: the
+    // service's copy, the downloaded archive, the unpacked folder; and the
+    // timestamps did not move.
+    EXPECT_TRUE(QFile::exists(kit.service.archivePath()));
+    EXPECT_TRUE(kit.station.exists(Downloaded));
+    EXPECT_TRUE(QFileInfo(kit.station.host(RestoreRoot)).isDir());
+    expectNotCompleted();
+    // Each file is named in the log with its reason.
+    const QString log = QString::fromUtf8(kit.station.read(Installation::ExeFolder + RunLog::FileName));
+    EXPECT_TRUE(log.contains(QStringLiteral("Importação não concluída, 3 arquivo(s) não restaurado(s)"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("não copiado: ") + lista + QStringLiteral(" (somente leitura ou sem permissão)")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("não copiado: ") + database + QStringLiteral(" (arquivo em uso por outro programa)")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("não copiado: ") + tempo + QStringLiteral(" (existe uma pasta com esse nome)")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("pasta de rede não restaurada: musica"))) << log.toStdString();
+    // No temporary file of the failed copies is left beside them.
+    EXPECT_EQ(QDir(kit.station.host(Installation::SystemFolder + QStringLiteral("Vireodb")))
+                  .entryList(QDir::Files | QDir::Hidden)
+                  .filter(QStringLiteral(".~vz")),
+              QStringList());
+
+    // The user closes what held the files and imports again: now it completes.
+    // (The database as archived: attaching it since has changed its header.)
+    const QByteArray archivedDatabase = kit.station.read(RestoreRoot + QStringLiteral("\\C\\Vireo\\Vireo Cast\\Vireodb\\VireoAudio.fdb"));
+    ASSERT_FALSE(archivedDatabase.isEmpty());
+    engine.reset();
+    ASSERT_TRUE(QFile::setPermissions(kit.station.host(lista), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    ASSERT_TRUE(QDir(kit.station.host(tempo)).removeRecursively());
+    kit.dialogs.answerMessage(ImportDriver::FinishedText);
+    kit.runImport(ImportSource::Web);
+    EXPECT_TRUE(kit.dialogs.scriptDone()) << newMessages().join(u'\n').toStdString();
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepDone}));
+    for (const QString& path : {lista, tempo, Padaria})
+        EXPECT_EQ(kit.station.read(path), before.value(path).bytes) << path.toStdString();
+    EXPECT_EQ(kit.station.read(database), archivedDatabase);
     EXPECT_FALSE(QFile::exists(kit.service.archivePath()));
+    EXPECT_FALSE(kit.station.exists(Downloaded));
     EXPECT_EQ(kit.settings.LastBackupDados, ImportNow);
     EXPECT_EQ(kit.settings.saves, 1);
 }
