@@ -116,5 +116,45 @@ TEST_F(HostNamesTest, Latin1NamesComeBackWithTheirBytesThroughExportAndImport)
     EXPECT_EQ(entries, 5);  // ".", "..", and the three: nothing under a replaced name
 }
 
+// Everything in $TMPDIR, one name a line.
+std::string temporaryEntries()
+{
+    QStringList names;
+    hostfs::listFolder(hostfs::tempFolder(), [&](const DirEntry& e) {
+        if (e.name != QLatin1String(".") && e.name != QLatin1String(".."))
+            names << e.name;
+        return true;
+    });
+    names.sort();
+    return hostfs::encodeName(names.join(QLatin1Char('\n'))).toStdString();
+}
+
+// The fixture's prefix goes whole with it, Latin-1 names and folders without
+// write or search permission included (QTemporaryDir leaves such trees
+// behind in $TMPDIR under a UTF-8 locale).
+TEST(HostNamesTemporaryFolders, APrefixWithLatin1NamesLeavesNothingBehind)
+{
+    const std::string before = temporaryEntries();
+    QByteArray root;
+    {
+        test::TempPrefix prefix{QStringLiteral("cd")};
+        root = hostfs::encodeName(prefix.path());
+        ASSERT_TRUE(root.startsWith(QByteArray(hostfs::encodeName(hostfs::tempFolder()) + '/')));
+        const QByteArray musicas = hostfs::encodeName(prefix.drive(QStringLiteral("d"))) + "/Musicas";
+        ASSERT_EQ(::mkdir(musicas.constData(), 0755), 0);
+        ASSERT_EQ(::mkdir(QByteArray(musicas + "/Can\xE7\xF5" "es").constData(), 0755), 0);
+        writeRaw(musicas + "/Can\xE7\xF5" "es/Fa\xE7" "a.mp3", "ID3");
+        writeRaw(musicas + "/M\xFAsica.mp3", "ID3");
+        ASSERT_EQ(::mkdir(QByteArray(musicas + "/Fechada").constData(), 0755), 0);
+        writeRaw(musicas + "/Fechada/a.mp3", "ID3");
+        ASSERT_EQ(::chmod(QByteArray(musicas + "/Can\xE7\xF5" "es").constData(), 0555), 0);
+        ASSERT_EQ(::chmod(QByteArray(musicas + "/Fechada").constData(), 0), 0);
+        EXPECT_NE(temporaryEntries(), before);
+    }
+    struct stat st;
+    EXPECT_NE(::lstat(root.constData(), &st), 0) << root.constData();
+    EXPECT_EQ(temporaryEntries(), before);
+}
+
 }  // namespace
 }  // namespace vz

@@ -1,5 +1,7 @@
 #include "tests/support/TempPrefix.h"
 
+#include "platform/FileSystem.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,17 +9,37 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace vz::test {
 
 TempDir::TempDir()
 {
-    dir_.setAutoRemove(true);
-    EXPECT_TRUE(dir_.isValid());
+    QByteArray name = hostfs::encodeName(hostfs::tempFolder()) + "/vz-test-XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr) {
+        ADD_FAILURE() << "cannot make a temporary folder " << name.constData() << ": " << std::strerror(errno);
+        return;
+    }
     // Canonical, so comparisons with resolved paths hold.
-    path_ = QFileInfo(dir_.path()).canonicalFilePath();
+    path_ = hostfs::canonicalPath(hostfs::decodeName(name));
+}
+
+TempDir::~TempDir()
+{
+    if (path_.isEmpty())
+        return;
+    // hostfs::removeTree works on the encoded bytes, never follows links and
+    // opens up folders without write or search permission.
+    const bool removed = hostfs::removeTree(path_);
+    struct stat st;
+    const bool left = ::lstat(hostfs::encodeName(path_).constData(), &st) == 0;
+    if (!removed || left)
+        ADD_FAILURE() << "the temporary folder " << hostfs::encodeName(path_).constData() << " was not removed";
 }
 
 TempPrefix::TempPrefix(const QString& letters)

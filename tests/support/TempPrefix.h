@@ -1,23 +1,30 @@
 #pragma once
 // Temporary folders for tests: a plain one, and a Wine-style prefix with
 // dosdevices/ links ("c:" -> ../drive_c, ...), removed at the end of the test.
+// Removal goes by the kernel's bytes, so names that are not UTF-8 (which Qt's
+// QTemporaryDir cannot delete under a UTF-8 locale) and read-only folders go too.
 
 #include "platform/DriveMap.h"
 
 #include <QByteArray>
+#include <QDir>  // the tests that include this one use QDir, QFile and QFileInfo
 #include <QString>
-#include <QTemporaryDir>
 
 namespace vz::test {
 
 class TempDir {
 public:
+    // A new folder (mode 0700) named vz-test-XXXXXX in $TMPDIR, else /tmp.
     TempDir();
-    const QString& path() const { return path_; }        // host path, no trailing "/"
+    // Removes the tree; a test fails when anything of it is left.
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const QString& path() const { return path_; }        // host path, canonical, no trailing "/"
     QString file(const QString& relative) const { return path_ + QLatin1Char('/') + relative; }
 
 private:
-    QTemporaryDir dir_;
     QString path_;
 };
 
