@@ -23,13 +23,15 @@ endfunction()
 # One GoogleTest executable, registered with ctest as one test.
 # Tests labelled "gui" need Qt Widgets (run offscreen) and are left out of the
 # sanitizer run; "xvfb" tests need a real X server.
+# Every test runs through tests/support/run-isolated.sh: a home, XDG folders
+# and TMPDIR of its own, removed afterwards, so no test reaches the real home.
 function(vz_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   vz_warnings(${name})
   # A test that needs its own main (a QApplication) defines it; gtest_main fills in otherwise.
   target_link_libraries(${name} PRIVATE ${T_LIBS} vz_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
-  add_test(NAME ${name} COMMAND ${name})
+  add_test(NAME ${name} COMMAND /bin/sh ${PROJECT_SOURCE_DIR}/tests/support/run-isolated.sh $<TARGET_FILE:${name}>)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
