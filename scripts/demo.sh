@@ -20,6 +20,20 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target vireo-zuvavivevo make-vireo-db vz-replication-service
 
 demo="demo"
+# A home of the demo's own for the program and everything started from here:
+# the folders it trashes go to demo/home/.local/share/Trash, never to the
+# real one. Emptied at each start.
+home="$root/$demo/home"
+if [ -e "$home" ]; then
+  chmod -R u+rwx -- "$home"
+  rm -rf -- "$home"
+fi
+mkdir -p "$home/.local/share" "$home/.config" "$home/.cache"
+# A desktop's X server is still reached: its cookie stays where it was.
+if [ -n "${DISPLAY:-}" ] && [ -z "${XAUTHORITY:-}" ] && [ -n "${HOME:-}" ] && [ -f "$HOME/.Xauthority" ]; then
+  export XAUTHORITY="$HOME/.Xauthority"
+fi
+export HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache"
 scripts/make-demo-installation.sh build
 # The in-process Firebird engine needs a lock folder this user can write.
 if [ -z "${FIREBIRD_LOCK:-}" ] && [ -e /tmp/firebird ] && [ ! -w /tmp/firebird ]; then
