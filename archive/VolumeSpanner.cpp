@@ -110,8 +110,22 @@ bool VolumeSpanner::CloseVolume(int index, HostFile& file)
 
 bool VolumeSpanner::Span(const QString& tempArchiveHostPath)
 {
+    // A set that could not be written whole is of no use to anyone, and a
+    // part of it left at the drive root would only make the next export ask
+    // whether to overwrite it: the volumes this call wrote go again.
+    struct RemoveUnfinished {
+        VolumeSpanner& spanner;
+        bool done = false;
+        ~RemoveUnfinished()
+        {
+            if (!done)
+                for (int i = 0; i < spanner.volumes_; ++i)
+                    hostfs::removeFile(spanner.volumeHostPath(i));
+        }
+    } unfinished{*this};
     if (!copy(tempArchiveHostPath))
         return false;
+    unfinished.done = true;
     return renameLast();
 }
 
