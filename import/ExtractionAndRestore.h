@@ -26,8 +26,8 @@ public:
     static inline const QString ExtractingText = QStringLiteral("Descompactando");
     // Shown before the restore step fails; %1 is the count.
     static inline const QString NotRestoredMessage = QStringLiteral(
-        "Não foi possível restaurar %1 arquivo(s). Feche os programas que os estão usando e execute a "
-        "importação novamente. Os arquivos estão listados em VireoReplicador.log.");
+        "Não foi possível restaurar %1 arquivo(s). Os arquivos e os motivos estão em VireoReplicador.log. "
+        "Feche os programas que os usam ou libere espaço em disco e execute a importação novamente.");
 
     explicit ExtractionAndRestore(ImportServices services);
 

@@ -6,6 +6,7 @@
 #include "tests/support/FirebirdTestDatabases.h"
 
 #include <QDirIterator>
+#include <QProcess>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -226,6 +227,32 @@ qsizetype LastStartingWith(const QStringList& events, const QString& prefix)
             return i;
     return -1;
 }
+
+QMap<QString, QByteArray> ArchivedFiles(const QString& hostArchive)
+{
+    TempDir out;
+    QProcess python;
+    python.start(QStringLiteral("python3"), {QStringLiteral("-m"), QStringLiteral("zipfile"), QStringLiteral("-e"),
+                                             hostArchive, out.path()});
+    EXPECT_TRUE(python.waitForFinished(60000));
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    QMap<QString, QByteArray> files;
+    const QString root = out.path() + QStringLiteral("/Replicacao/");
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = path.mid(root.size());
+        const qsizetype slash = relative.indexOf(QLatin1Char('/'));
+        const QString drive = relative.left(slash);
+        if (drive.size() != 1)
+            continue;
+        QString windows = drive + QStringLiteral(":\\") + relative.mid(slash + 1);
+        windows.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        files.insert(windows, readFile(path));
+    }
+    return files;
+}
+
 
 // --- DriverKit ---------------------------------------------------------------------
 

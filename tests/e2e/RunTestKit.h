@@ -182,6 +182,10 @@ qsizetype FirstContaining(const QStringList& events, const QString& text, qsizet
 qsizetype LastContaining(const QStringList& events, const QString& text);
 qsizetype LastStartingWith(const QStringList& events, const QString& prefix);
 
+// The files of an archive by the Windows path they were staged from (shares
+// left out: they are not restored), read with the standard tool.
+QMap<QString, QByteArray> ArchivedFiles(const QString& hostArchive);
+
 inline const ExportCategories AllCategories{false, true, true, true};
 inline const ExportCategories Geral{true, false, false, false};
 

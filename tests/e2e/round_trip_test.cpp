@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace vz;
@@ -170,6 +172,96 @@ TEST_F(RoundTripTest, AVolumeSetSavedIntoAFolderIsImportedFromThatFolder)
     ASSERT_TRUE(b.dialogs.scriptDone()) << b.dialogs.messageTexts().join(u'\n').toStdString();
     ExpectRestored(exported, b.installation);
     EXPECT_EQ(Installation::filesBelow(folder), volumes);  // the chosen folder keeps the set
+}
+
+// Calls `act` from the window's event loop as soon as `when` holds, as a
+// close box or a logout would arrive in the middle of a run.
+class WhenDuringRun {
+public:
+    WhenDuringRun(QObject* context, std::function<bool()> when, std::function<void()> act)
+    {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, context, [this, when = std::move(when), act = std::move(act)] {
+            if (done_ || !when())
+                return;
+            done_ = true;
+            timer_.stop();
+            act();
+        });
+        timer_.start();
+    }
+    bool done() const { return done_; }
+
+private:
+    QTimer timer_;
+    bool done_ = false;
+};
+
+TEST_F(RoundTripTest, ClosingTheWindowDuringAnExportStopsItAndSavesOnlyTheDeliveredMoments)
+{
+    Station a(service, true);
+    a.window->controls().chkGeral->click();
+    a.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);
+    a.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(a.dialogs.scriptDone());
+    const QString delivered = a.settingsText();
+    ASSERT_TRUE(delivered.contains(QStringLiteral("dados=01/06/2090 09:59:59")));
+    QFile::remove(service.archivePath());
+
+    // The next export, with the categories: closed at the first chance once
+    // "Dados" is staged (its moment would have moved in memory by then).
+    a.clock.set(LocalTime(2090, 6, 1, 12));
+    a.installation.put(Installation::SystemFolder + QStringLiteral("Vireo.ini"), "novo", LocalTime(2090, 6, 1, 11));
+    a.window->controls().chkAudios->click();
+    a.window->controls().chkMusicas->click();
+    QSignalSpy closed(a.window.get(), &MainWindow::closed);
+    QString settingsAtClose;
+    WhenDuringRun closeBox(
+        a.window.get(),
+        [&] { return a.window->controls().trvExportacao->state(ExportDriver::DadosStep) == StepDone; },
+        [&] {
+            a.window->close();
+            settingsAtClose = a.settingsText();
+        });
+    const qsizetype messages = a.dialogs.records().size();
+    a.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(closeBox.done());
+    // The file never held the moment of the export that was not delivered,
+    // the run stopped where it was, silently, and the window closed after it.
+    EXPECT_EQ(settingsAtClose, delivered);
+    EXPECT_EQ(a.settingsText(), delivered);
+    EXPECT_FALSE(QFile::exists(service.archivePath()));
+    EXPECT_EQ(a.dialogs.records().size(), messages);
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(a.window->isVisible());
+    const QString log = QString::fromUtf8(a.installation.read(Installation::ExeFolder + RunLog::FileName));
+    EXPECT_TRUE(log.contains(QStringLiteral("Exportação interrompida: o programa foi fechado"))) << log.toStdString();
+}
+
+TEST_F(RoundTripTest, ALogoutDuringAnImportStopsItAndTheServiceKeepsItsCopy)
+{
+    Station a(service, true);
+    a.window->controls().chkGeral->click();
+    a.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);
+    a.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(a.dialogs.scriptDone());
+    ASSERT_TRUE(QFile::exists(service.archivePath()));
+
+    Station b(service, false);
+    const QString before = b.settingsText();
+    QSignalSpy closed(b.window.get(), &MainWindow::closed);
+    WhenDuringRun logout(
+        b.window.get(),
+        [&] { return b.window->controls().trvImportacao->state(ExtractionAndRestore::RestoreStep) == StepRunning; },
+        [&] { b.window->EndSession(); });
+    b.window->btnIniciarImportacaoClick();
+    ASSERT_TRUE(logout.done());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(QFile::exists(service.archivePath()));  // no removal for a restore that did not end
+    EXPECT_FALSE(b.settingsText().contains(QStringLiteral("2090"))) << b.settingsText().toStdString();
+    EXPECT_TRUE(b.dialogs.records().empty());
+    const QString log = QString::fromUtf8(b.installation.read(Installation::ExeFolder + RunLog::FileName));
+    EXPECT_TRUE(log.contains(QStringLiteral("Importação interrompida: o programa foi fechado"))) << log.toStdString();
 }
 
 }  // namespace

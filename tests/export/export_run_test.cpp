@@ -5,6 +5,7 @@
 
 #include "staging/ExportSources.h"
 #include "tests/e2e/RunTestKit.h"
+#include "tests/platform/ForkedProcess.h"
 #include "tests/support/FirebirdTestDatabases.h"
 
 #include <QFile>
@@ -301,6 +302,64 @@ TEST_F(ExportRunTest, WithNothingChangedNoArchiveIsWrittenAndTheDeliveryStepFail
     EXPECT_FALSE(QFile::exists(kit.service.archivePath()));
     expectTimestamps(FirstNow, FirstNow, FirstNow);
     EXPECT_EQ(kit.settings.saves, 0);
+}
+
+TEST_F(ExportRunTest, AFileHeldDuringAnExportIsCountedNamedAndCarriedByTheNextExport)
+{
+    const QString held = Installation::SystemFolder + QStringLiteral("Comerciais\\padaria.mp3");
+    const QByteArray bytes = kit.station.read(held);
+    auto holder = std::make_unique<ForkedLock>(kit.station.host(held), true);
+    ASSERT_TRUE(holder->locked());
+    kit.dialogs.answerMessage(ExportDriver::FinishedText);
+    kit.runExport(AllCategories);
+    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_EQ(kit.frame.exportSteps.at(4), StepDone);
+    // Counted in the final text, named in the log with the reason.
+    EXPECT_EQ(kit.dialogs.messageTexts().last(),
+              QStringLiteral("Exportação finalizada as 01/06/2090 10:00:00, 1 arquivo(s) não copiado(s)"));
+    const QString log = QString::fromUtf8(kit.station.read(Installation::ExeFolder + RunLog::FileName));
+    EXPECT_TRUE(log.contains(QStringLiteral("Exportação finalizada, 1 arquivo(s) não copiado(s)"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("não copiado: ") + held + QStringLiteral(" (arquivo em uso por outro programa)")))
+        << log.toStdString();
+    EXPECT_FALSE(ArchivedFiles(kit.service.archivePath()).contains(held));
+    // Its category's moment stays below the file's time; the others move.
+    EXPECT_LT(kit.settings.LastBackupAudio, FileTime);
+    EXPECT_GE(kit.settings.LastBackupAudio, FileTime - 1);
+    EXPECT_EQ(kit.settings.LastBackupDados, Moved);
+    EXPECT_EQ(kit.settings.LastBackupMusica, Moved);
+
+    // Released, it goes with the next export.
+    holder.reset();
+    kit.clock.advanceMs(3600 * 1000);
+    kit.dialogs.answerMessage(ExportDriver::FinishedText);
+    kit.runExport(AllCategories);
+    EXPECT_EQ(kit.dialogs.messageTexts().last(), QStringLiteral("Exportação finalizada as 01/06/2090 11:00:00"));
+    EXPECT_EQ(ArchivedFiles(kit.service.archivePath()).value(held), bytes);
+}
+
+TEST_F(ExportRunTest, AFileWrittenDuringTheRunInAFolderAlreadyWalkedIsCarriedByTheNextExport)
+{
+    // Written while the export walks the music folders, stamped with the
+    // clock of the run: after the walk of its own folder, before the run ends.
+    const QString late = Installation::SystemFolder + QStringLiteral("Comerciais\\chegou agora.mp3");
+    bool written = false;
+    kit.frame.onPump = [&] {
+        if (!written && kit.frame.exportDestination.contains(QStringLiteral("Musicas\\Rock"))) {
+            kit.station.put(late, "gravado durante a exportação", kit.clock.now());
+            written = true;
+        }
+    };
+    kit.dialogs.answerMessage(ExportDriver::FinishedText);
+    kit.runExport(AllCategories);
+    kit.frame.onPump = nullptr;
+    ASSERT_TRUE(written);
+    EXPECT_EQ(kit.frame.exportSteps.at(4), StepDone);
+    EXPECT_FALSE(ArchivedFiles(kit.service.archivePath()).contains(late));
+
+    kit.clock.advanceMs(3600 * 1000);
+    kit.dialogs.answerMessage(ExportDriver::FinishedText);
+    kit.runExport(AllCategories);
+    EXPECT_EQ(ArchivedFiles(kit.service.archivePath()).value(late), QByteArray("gravado durante a exportação"));
 }
 
 }  // namespace

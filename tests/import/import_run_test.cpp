@@ -3,12 +3,14 @@
 // messages and what stays behind.
 
 #include "archive/VolumeNaming.h"
+#include "platform/TemporaryFiles.h"
 #include "tests/e2e/RunTestKit.h"
 #include "tests/platform/ForkedProcess.h"
 #include "tests/web/ScriptedServer.h"
 #include "web/HttpErrors.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -522,6 +524,46 @@ TEST_F(ImportRunTest, FilesThatCannotBeRestoredFailTheRestoreKeepEverythingAndTh
     EXPECT_FALSE(kit.station.exists(Downloaded));
     EXPECT_EQ(kit.settings.LastBackupDados, ImportNow);
     EXPECT_EQ(kit.settings.saves, 1);
+}
+
+TEST_F(ImportRunTest, TheNextRunRemovesTheTemporaryFilesAKilledRunLeftButNotOnesStillHeld)
+{
+    exportAndDamage();
+    // What an import killed while it extracted and restored leaves behind:
+    // its restore folder with an extraction's temporary file in it, a
+    // restore's temporary file beside an installation file, and a download's
+    // beside the program. One more is still held by a live writer.
+    const QString comerciais = kit.station.host(Installation::SystemFolder + QStringLiteral("Comerciais"));
+    const QString restoreComerciais =
+        kit.station.host(RestoreRoot + QStringLiteral("\\C\\Vireo\\Vireo Cast\\Comerciais"));
+    ASSERT_TRUE(QDir().mkpath(restoreComerciais));
+    QStringList leftovers;
+    for (const QString& folder :
+         {comerciais, restoreComerciais, kit.station.host(QStringLiteral("C:\\Vireo\\Zuvavivevo"))}) {
+        QString path;
+        HostFile file = hostfs::createTemporaryFile(folder, &path);
+        ASSERT_TRUE(file.isOpen());
+        file.writeAll("part", 4);
+        leftovers << path;
+    }
+    QString held;
+    HostFile writer = hostfs::createTemporaryFile(comerciais, &held);
+    ASSERT_TRUE(writer.isOpen());
+    writer.close();
+    ForkedLock liveWriter(held, true);  // another process writes it now
+    ASSERT_TRUE(liveWriter.locked());
+
+    kit.dialogs.answerMessage(ImportDriver::FinishedText);
+    kit.runImport(ImportSource::Web);
+    EXPECT_TRUE(kit.dialogs.scriptDone());
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepDone}));
+    for (const QString& path : leftovers)
+        EXPECT_FALSE(QFileInfo::exists(path)) << path.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(held));
+    // Nothing of them went to the trash with the old restore folder either.
+    QDirIterator trash(qEnvironmentVariable("XDG_DATA_HOME"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (trash.hasNext())
+        EXPECT_FALSE(hostfs::isTemporaryName(QFileInfo(trash.next()).fileName()));
 }
 
 }  // namespace
