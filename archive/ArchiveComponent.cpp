@@ -1,6 +1,7 @@
 #include "archive/ArchiveComponent.h"
 
 #include "platform/Errors.h"
+#include "platform/TemporaryFiles.h"
 
 #include "archive/CompressionEngine.h"
 #include "archive/VolumeJoiner.h"
@@ -212,7 +213,12 @@ QString ArchiveComponent::makeTempArchive()
             return {};
         folder = *host;
     }
-    return hostfs::createUniqueFile(folder, QStringLiteral("zip"), QStringLiteral(".zip"));
+    // Named as the program's temporary files are, so that one a killed run
+    // left behind is recognised and removed by the next run.
+    QString path;
+    if (!hostfs::createTemporaryFile(folder, &path).isOpen())
+        return {};
+    return path;
 }
 
 int ArchiveComponent::runAdd()

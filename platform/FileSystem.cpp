@@ -256,17 +256,6 @@ QString tempFolder()
     return QDir::cleanPath(fromEnvironment.isEmpty() ? QStringLiteral("/tmp") : decodeName(fromEnvironment));
 }
 
-QString createUniqueFile(const QString& hostFolder, const QString& prefix, const QString& suffix)
-{
-    const QByteArray suffixBytes = encodeName(suffix);
-    QByteArray name = encodeName(hostFolder + QLatin1Char('/') + prefix) + "XXXXXX" + suffixBytes;
-    const int fd = ::mkostemps(name.data(), static_cast<int>(suffixBytes.size()), O_CLOEXEC);
-    if (fd < 0)
-        return QString();
-    ::close(fd);
-    return decodeName(name);
-}
-
 QString executablePath()
 {
     char buffer[PATH_MAX];

@@ -140,9 +140,6 @@ bool copyFile(const QString& fromHostPath, const QString& toHostPath, const Copy
 bool moveToTrash(const QString& hostPath);
 DiskSpace diskSpace(const QString& hostPath);
 QString tempFolder();         // the system's temporary folder
-// Creates a new empty file (mode 0600) named prefix, six random characters
-// and suffix in the folder; its path, or empty when none could be made.
-QString createUniqueFile(const QString& hostFolder, const QString& prefix, const QString& suffix);
 QString executablePath();     // this process's executable
 
 }  // namespace hostfs

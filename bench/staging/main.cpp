@@ -129,6 +129,7 @@ struct Staging {
     Timing stage(RunFrame& frame, Timestamp threshold) const
     {
         CopyEngine engine(fs, frame, QStringLiteral("C:"));
+        engine.SetNewFilesInPlace(true);  // as an export stages its mirror
         QElapsedTimer timer;
         timer.start();
         const std::clock_t cpuStart = std::clock();
@@ -139,6 +140,8 @@ struct Staging {
         const Timing t{seconds(timer), static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC};
         if (engine.CopiedMB != engine.TotalMB)
             qFatal("copied %f MB of %f MB", engine.CopiedMB, engine.TotalMB);
+        if (!engine.Failures().empty())
+            qFatal("%d file(s) not copied", int(engine.Failures().size()));
         return t;
     }
 };

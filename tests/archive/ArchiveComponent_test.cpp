@@ -110,7 +110,7 @@ TEST(ArchiveComponent, SmallArchiveIsOneVolumeReadWithoutJoining)
     public:
         QString folder;
         bool sawFile = false;
-        void ProcessPendingMessages() override { sawFile |= !listFiles(folder).filter(QStringLiteral(".zip")).isEmpty(); }
+        void ProcessPendingMessages() override { sawFile |= !listFiles(folder).filter(QStringLiteral(".~vz")).isEmpty(); }
     } watcher;
     watcher.folder = b.c(QStringLiteral("tmp"));
     QDir().mkpath(watcher.folder);

@@ -171,7 +171,7 @@ const FaultCase ExportCases[] = {
      [](const Installation& s) { return QFile::encodeName(s.prefix.drive(QStringLiteral("c"))).toStdString() + "/{"; },
      0, 30000},
     {"temporary archive disk full", Fault::NoSpace,
-     [](const Installation&) { return QFile::encodeName(hostfs::tempFolder()).toStdString() + "/zip"; }, 0, 30000},
+     [](const Installation&) { return QFile::encodeName(hostfs::tempFolder()).toStdString() + "/.~vz"; }, 0, 30000},
     {"reading the archive for the upload fails", Fault::ReadError,
      [](const Installation& s) { return QFile::encodeName(s.prefix.drive(QStringLiteral("c"))).toStdString() + "/{"; },
      0, -1},

@@ -1,6 +1,7 @@
 // Listings, attributes, share modes and the platform copy on real files.
 
 #include "platform/FileSystem.h"
+#include "platform/TemporaryFiles.h"
 #include "tests/platform/ForkedProcess.h"
 #include "tests/support/TempPrefix.h"
 
@@ -482,18 +483,22 @@ TEST(HostFs, CanonicalPathOfPathsThatDoNotExist)
     EXPECT_EQ(hostfs::canonicalPath(S("novo/../x")), dir.file(S("real/x")));
     QDir::setCurrent(before);
 
-    // Unique files for temporary archives.
-    const QString first = hostfs::createUniqueFile(dir.path(), S("zip"), S(".zip"));
-    const QString second = hostfs::createUniqueFile(dir.path(), S("zip"), S(".zip"));
+    // Temporary files (archives being built, copies being written): new, private, recognisable.
+    QString first, second;
+    ASSERT_TRUE(hostfs::createTemporaryFile(dir.path(), &first).isOpen());
+    ASSERT_TRUE(hostfs::createTemporaryFile(dir.path(), &second).isOpen());
     EXPECT_NE(first, second);
     for (const QString& made : {first, second}) {
-        EXPECT_TRUE(made.startsWith(dir.file(S("zip")))) << made.toStdString();
-        EXPECT_TRUE(made.endsWith(S(".zip")));
-        EXPECT_EQ(made.size(), dir.file(S("zipXXXXXX.zip")).size());
+        EXPECT_TRUE(hostfs::isTemporaryName(QFileInfo(made).fileName())) << made.toStdString();
+        EXPECT_EQ(QFileInfo(made).absolutePath(), dir.path());
         EXPECT_EQ(modeOf(made), 0600u);
         EXPECT_EQ(hostfs::stat(made)->sizeBytes, 0);
     }
-    EXPECT_TRUE(hostfs::createUniqueFile(dir.file(S("nada")), S("zip"), S(".zip")).isEmpty());
+    QString none;
+    const HostFile missing = hostfs::createTemporaryFile(dir.file(S("nada")), &none);
+    EXPECT_FALSE(missing.isOpen());
+    EXPECT_EQ(missing.errorNumber(), ENOENT);
+    EXPECT_TRUE(none.isEmpty());
 }
 
 TEST(FileSystem, WindowsPathOperations)
