@@ -8,6 +8,7 @@
 #include "tests/platform/ForkedProcess.h"
 #include "tests/support/FirebirdTestDatabases.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -360,6 +361,32 @@ TEST_F(ExportRunTest, AFileWrittenDuringTheRunInAFolderAlreadyWalkedIsCarriedByT
     kit.dialogs.answerMessage(ExportDriver::FinishedText);
     kit.runExport(AllCategories);
     EXPECT_EQ(ArchivedFiles(kit.service.archivePath()).value(late), QByteArray("gravado durante a exportação"));
+}
+
+TEST_F(ExportRunTest, DailyExportsKeepOnlyTheTwoNewestOfTheProgramsFoldersInTheTrash)
+{
+    // Someone else's item in the same trash is never touched.
+    const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash");
+    ASSERT_FALSE(qEnvironmentVariable("XDG_DATA_HOME").isEmpty());
+    ASSERT_TRUE(QDir().mkpath(trash + QStringLiteral("/files/Replicacao")));
+    ASSERT_TRUE(QDir().mkpath(trash + QStringLiteral("/info")));
+    writeFile(trash + QStringLiteral("/info/Replicacao.trashinfo"),
+              "[Trash Info]\nPath=/outro/lugar/Replicacao\nDeletionDate=2020-01-01T10:00:00\n");
+    for (int day = 0; day < 5; ++day) {
+        kit.clock.advanceMs(24.0 * 3600 * 1000);
+        kit.station.put(Installation::SystemFolder + QStringLiteral("Vireo.ini"), QByteArray::number(day),
+                        kit.clock.now() - 1.0 / 24);
+        // An import's leftover folder goes to the trash at the start, the mirror after packing.
+        ASSERT_TRUE(QDir().mkpath(kit.station.host(Installation::ExeFolder + QStringLiteral("Replicacao\\C"))));
+        kit.dialogs.answerMessage(ExportDriver::FinishedText);
+        kit.runExport(AllCategories);
+        ASSERT_TRUE(kit.dialogs.scriptDone());
+    }
+    QStringList items = QDir(trash + QStringLiteral("/files")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    items.sort();
+    EXPECT_EQ(items.size(), 3) << items.join(u' ').toStdString();  // two of ours, and the other one
+    EXPECT_TRUE(items.contains(QStringLiteral("Replicacao")));
+    EXPECT_TRUE(QFileInfo::exists(trash + QStringLiteral("/info/Replicacao.trashinfo")));
 }
 
 }  // namespace
