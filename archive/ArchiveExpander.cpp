@@ -191,7 +191,7 @@ int ArchiveExpander::Run()
                 return slot;  // kept, as the overwrite question's default answer says
             // A name no other file has (O_EXCL), recognisable as the
             // program's own, so a killed extraction's leftovers can be swept.
-            const HostFile made = hostfs::createTemporaryFile(parent, &job.outputPath);
+            const HostFile made = hostfs::createTemporaryFile(parent, &job.outputPath, 0666);
             if (!made.isOpen()) {
                 slot->messageId = CreateOutputFailed, slot->fatal = true;
                 return slot;

@@ -110,7 +110,8 @@ bool FileReplacement::open(const QByteArray& targetPath, const struct stat* sour
             return false;
         inPlace_ = !existed_ && newFile == NewFile::InPlace;
         if (!inPlace_) {
-            fd_ = createTemporaryIn(folderOf(target_), &written_);
+            // The mode a new file gets; a copy sets the source's afterwards.
+            fd_ = createTemporaryIn(folderOf(target_), &written_, 0666);
             if (fd_ < 0) {
                 closeKeepingErrno(holdFd_);
                 return false;

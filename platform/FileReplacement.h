@@ -34,6 +34,7 @@ public:
 
     int fd() const { return fd_; }
     bool existed() const { return existed_; }
+    mode_t oldMode() const { return old_.st_mode; }  // of the file replaced, when it existed
     const QByteArray& targetPath() const { return target_; }
 
     // Makes the written file the target (fsync first when durable); false

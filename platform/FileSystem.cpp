@@ -316,6 +316,11 @@ bool FileSystem::writeFile(const QString& windowsPath, const QByteArray& bytes) 
             }
             done += n;
         }
+        // A replaced file keeps its permission bits, as one written over would.
+        if (file.existed() && ::fchmod(file.fd(), file.oldMode() & 07777) != 0) {
+            file.abandon();
+            return false;
+        }
         return file.commit(true);
     });
 }

@@ -102,10 +102,10 @@ bool isTemporaryName(const char* name)
     return matches(qsizetype(length), [name](int i) { return char32_t(static_cast<unsigned char>(name[i])); });
 }
 
-HostFile createTemporaryFile(const QString& hostFolder, QString* hostPath)
+HostFile createTemporaryFile(const QString& hostFolder, QString* hostPath, mode_t mode)
 {
     QByteArray path;
-    const int fd = detail::createTemporaryIn(encodeName(hostFolder), &path);
+    const int fd = detail::createTemporaryIn(encodeName(hostFolder), &path, mode);
     if (fd >= 0 && hostPath != nullptr)
         *hostPath = decodeName(path);
     return HostFile::adopt(fd);

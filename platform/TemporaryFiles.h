@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <sys/types.h>
+
 namespace vz::hostfs {
 
 inline constexpr int TemporaryRandomChars = 8;
@@ -18,10 +20,12 @@ inline constexpr int TemporaryRandomChars = 8;
 bool isTemporaryName(QStringView name);
 bool isTemporaryName(const char* name);
 
-// Creates a new, empty temporary file (O_EXCL, mode 0600) in the folder and
-// opens it for reading and writing, locked without sharing for as long as it
-// is open; *hostPath receives its path. A file that is not open (errno in errorNumber()) when none could be made.
-HostFile createTemporaryFile(const QString& hostFolder, QString* hostPath);
+// Creates a new, empty temporary file (O_EXCL, with mode less the umask) in
+// the folder and opens it for reading and writing, locked without sharing
+// for as long as it is open; *hostPath receives its path. A file that is not
+// open (errno in errorNumber()) when none could be made. 0666 gives a file
+// the mode a newly created one gets, for files that become one in place.
+HostFile createTemporaryFile(const QString& hostFolder, QString* hostPath, mode_t mode = 0600);
 
 // Removes the temporary files of this program that nobody holds open (the
 // leftovers of a run that ended midway) directly in the folder, and in its

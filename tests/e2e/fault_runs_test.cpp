@@ -69,6 +69,15 @@ struct FaultCase {
     long long afterBytes;
 };
 
+// A test name made of the case's name.
+std::string CaseName(const ::testing::TestParamInfo<FaultCase>& p)
+{
+    std::string name;
+    for (const char* c = p.param.name; *c; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    return name;
+}
+
 bool ShowedSomething(const DriverKit& kit, qsizetype messagesBefore)
 {
     return kit.dialogs.messageTexts().size() > messagesBefore || !kit.errors.isEmpty() ||
@@ -178,12 +187,7 @@ const FaultCase ExportCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, ExportFaultTest, ::testing::ValuesIn(ExportCases),
-                         [](const ::testing::TestParamInfo<FaultCase>& p) {
-                             std::string name;
-                             for (const char* c = p.param.name; *c; ++c)
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             return name;
-                         });
+                         CaseName);
 
 // --- Import ---------------------------------------------------------------------------
 
@@ -307,11 +311,6 @@ const FaultCase ImportCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, ImportFaultTest, ::testing::ValuesIn(ImportCases),
-                         [](const ::testing::TestParamInfo<FaultCase>& p) {
-                             std::string name;
-                             for (const char* c = p.param.name; *c; ++c)
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             return name;
-                         });
+                         CaseName);
 
 }  // namespace

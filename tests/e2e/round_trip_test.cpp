@@ -79,6 +79,15 @@ void ExpectRestored(const QMap<QString, FileState>& exported, const Installation
     EXPECT_EQ(compared, 17);  // 13 installation files, 2 databases, 2 music files on D:
 }
 
+// A first export with "Geral" and the first-run prompt left empty: everything.
+void ExportEverything(Station& station)
+{
+    station.window->controls().chkGeral->click();
+    station.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);
+    station.window->btnIniciarExportacaoClick();
+    ASSERT_TRUE(station.dialogs.scriptDone());
+}
+
 class RoundTripTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(service.running()); }
@@ -122,10 +131,7 @@ TEST_F(RoundTripTest, AFullExportImportedIntoAnotherStationRestoresEveryFile)
 TEST_F(RoundTripTest, AnIncrementalExportCarriesExactlyTheTouchedFiles)
 {
     Station a(service, true);
-    a.window->controls().chkGeral->click();
-    a.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);
-    a.window->btnIniciarExportacaoClick();
-    ASSERT_TRUE(a.dialogs.scriptDone());
+    ExportEverything(a);
 
     const Timestamp touched = LocalTime(2090, 6, 1, 11);
     a.installation.put(Installation::SystemFolder + QStringLiteral("Listas\\Segunda.lst"), "nova lista", touched);
@@ -200,10 +206,7 @@ private:
 TEST_F(RoundTripTest, ClosingTheWindowDuringAnExportStopsItAndSavesOnlyTheDeliveredMoments)
 {
     Station a(service, true);
-    a.window->controls().chkGeral->click();
-    a.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);
-    a.window->btnIniciarExportacaoClick();
-    ASSERT_TRUE(a.dialogs.scriptDone());
+    ExportEverything(a);
     const QString delivered = a.settingsText();
     ASSERT_TRUE(delivered.contains(QStringLiteral("dados=01/06/2090 09:59:59")));
     QFile::remove(service.archivePath());
@@ -241,10 +244,7 @@ TEST_F(RoundTripTest, ClosingTheWindowDuringAnExportStopsItAndSavesOnlyTheDelive
 TEST_F(RoundTripTest, ALogoutDuringAnImportStopsItAndTheServiceKeepsItsCopy)
 {
     Station a(service, true);
-    a.window->controls().chkGeral->click();
-    a.dialogs.cancelInput().answerMessage(ExportDriver::FinishedText);
-    a.window->btnIniciarExportacaoClick();
-    ASSERT_TRUE(a.dialogs.scriptDone());
+    ExportEverything(a);
     ASSERT_TRUE(QFile::exists(service.archivePath()));
 
     Station b(service, false);

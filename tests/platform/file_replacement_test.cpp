@@ -254,6 +254,25 @@ TEST(FileSystemWriteFile, ReplacesWholeOrNotAtAll)
     EXPECT_EQ(readFile(file), Bytes(5000, 'z'));
 }
 
+TEST(FileSystemWriteFile, ANewFileGetsTheUsualModeAReplacedOneKeepsItsOwn)
+{
+    test::TempPrefix prefix;
+    const FileSystem fs(prefix.driveMap());
+    const mode_t previous = ::umask(022);
+    ASSERT_TRUE(fs.writeFile(S("C:\\novo.zip"), "1"));
+    const QString replaced = prefix.drive(S("c")) + S("/velho.zip");
+    writeFile(replaced, "0");
+    ASSERT_EQ(::chmod(QFile::encodeName(replaced).constData(), 0640), 0);
+    ASSERT_TRUE(fs.writeFile(S("C:\\velho.zip"), "2"));
+    ::umask(previous);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(prefix.drive(S("c")) + S("/novo.zip")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    ASSERT_EQ(::stat(QFile::encodeName(replaced).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(readFile(replaced), QByteArray("2"));
+}
+
 TEST(TemporaryFiles, NamesAreRecognisedAndOnlyLeftoversNobodyHoldsAreSwept)
 {
     EXPECT_TRUE(hostfs::isTemporaryName(QStringView(u".~vzAb3dEf9Z.tmp")));
