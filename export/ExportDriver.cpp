@@ -120,7 +120,9 @@ void ExportDriver::Run(const ExportCategories& categories, const FileDialogReque
                                  : QStringLiteral("Exportação não concluída");
         if (notCopied > 0)
             line += NotCopiedText(notCopied);
-        s_.log.Write(line, staging_ ? RunLog::FailureLines(staging_->engine.Failures(), false) : QStringList());
+        QStringList details = staging_ ? RunLog::FailureLines(staging_->engine.Failures(), false) : QStringList();
+        details += RunLog::TrashLines(s_.recycleBin.PruneFailures());
+        s_.log.Write(line, details);
         staging_.reset();
         // A connection left attached would hold the audio database locked
         // (against the automation program and the next export's copy of it).

@@ -89,6 +89,7 @@ void ImportDriver::Run(ImportSource source, const FileDialogRequest& openDialog)
         QStringList details = RunLog::FailureLines(failures, true);
         for (const QString& share : restore_.SharesNotRestored())
             details << QStringLiteral("pasta de rede não restaurada: ") + share;
+        details += RunLog::TrashLines(s_.recycleBin.PruneFailures());
         s_.log.Write(line, details);
         frame.ShowIdle();
         if (restored)

@@ -58,6 +58,14 @@ QStringList RunLog::FailureLines(const std::vector<CopyFailure>& failures, bool 
     return lines;
 }
 
+QStringList RunLog::TrashLines(const QStringList& notDeleted)
+{
+    QStringList lines;
+    for (const QString& item : notDeleted)
+        lines << QStringLiteral("não apagado da lixeira: ") + item;
+    return lines;
+}
+
 bool RunLog::Write(const QString& runLine, const QStringList& detailLines)
 {
     if (hostPath_.isEmpty())

@@ -30,6 +30,8 @@ public:
     // (the source on export, the destination on import) and the reason.
     static QString FailureLine(const CopyFailure& failure, bool nameDestination);
     static QStringList FailureLines(const std::vector<CopyFailure>& failures, bool nameDestination);
+    // The lines of old trashed folders of the program that could not be deleted.
+    static QStringList TrashLines(const QStringList& notDeleted);
 
     const QString& hostPath() const { return hostPath_; }
 
