@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveComponent.h"
 #include "archive/VolumeNaming.h"
+#include "export/UndeliveredArchive.h"
 #include "platform/Errors.h"
 #include "platform/FileUtilities.h"
 #include "platform/WindowsPath.h"
@@ -83,14 +84,22 @@ bool PackageAndDelivery::PackageAndDeliver()
 
     const QString root = settings.ExeDrive + QLatin1Char('\\');
     const QString archivePath = root + settings.ArchiveName;
+    // What an export that did not end left at the drive root goes first, so
+    // the build does not stop to ask about it; this build is recorded in turn.
+    UndeliveredArchive undelivered(s_.fileSystem, settings.ExeFolder + UndeliveredArchive::RecordName, archivePath);
+    undelivered.RemoveLeftovers();
+    undelivered.Begin();
     int volumes = 0;
     try {
         volumes = BuildArchive(archivePath);
     } catch (const RunStopped&) {
         throw;
     } catch (...) {
+        undelivered.End();
         return false;
     }
+    if (volumes < 1)
+        undelivered.End();  // nothing new was written: any archive file there is as it was
     VolumeMode = false;
     if (!s_.fileSystem.fileExists(archivePath))
         frame.MarkExportStep(DeliverStep, true);
@@ -121,6 +130,7 @@ bool PackageAndDelivery::PackageAndDeliver()
     }
     if (!allDelivered || stopDelivery_)
         frame.MarkExportStep(DeliverStep, true);
+    undelivered.End();
     return true;
 }
 

@@ -5,6 +5,7 @@
 // as completed.
 
 #include "archive/VolumeNaming.h"
+#include "export/UndeliveredArchive.h"
 #include "tests/e2e/RunTestKit.h"
 
 #include <QDir>
@@ -97,6 +98,45 @@ TEST_F(DeliveryTest, AFailedUploadAnsweredNoEndsTheRunWithTheArchiveAtTheRoot)
     EXPECT_EQ(kit.frame.exportSteps.at(4), StepFailed);
     EXPECT_EQ(rootArchives(), QStringList{ArchiveFile});
     EXPECT_FALSE(kit.station.fs.folderExists(QStringLiteral("C:\\Replicacao")));
+    expectTimestampsBack();
+}
+
+TEST_F(DeliveryTest, WhatAnExportThatDidNotEndLeftAtTheRootGoesWithoutAQuestion)
+{
+    // Upload refused, the user answers No: the archive stays at the root...
+    kit.service.stop();
+    kit.dialogs.answerMessage(PackageAndDelivery::UploadFailedQuestion, ButtonNo);
+    kit.runExport(AllCategories);
+    ASSERT_EQ(rootArchives(), QStringList{ArchiveFile});
+    // ...and a partly written volume of a build that was killed lies beside it.
+    kit.station.put(Root + VolumeName(0), "PK\x07\x08 cortado");
+    EXPECT_TRUE(kit.station.exists(Installation::ExeFolder + UndeliveredArchive::RecordName));
+
+    // The next export removes both without asking (they hold nothing the
+    // timestamps did not keep) and delivers its own archive.
+    ServiceProcess service;
+    ASSERT_TRUE(service.running());
+    kit.settings.BaseUrl = service.baseUrl();
+    kit.dialogs.answerMessage(ExportDriver::FinishedText);
+    kit.runExport(AllCategories);
+    EXPECT_TRUE(kit.dialogs.scriptDone()) << kit.dialogs.messageTexts().join(u'\n').toStdString();
+    expectCompleted();
+    EXPECT_TRUE(rootArchives().isEmpty());
+    EXPECT_TRUE(QFile::exists(service.archivePath()));
+    EXPECT_FALSE(kit.station.exists(Installation::ExeFolder + UndeliveredArchive::RecordName));
+}
+
+TEST_F(DeliveryTest, AnArchiveTheUserKeptAtTheRootIsStillAskedAbout)
+{
+    // An archive file at the root that no export of this program left
+    // undelivered: the build asks before replacing it, as it always did.
+    kit.station.put(RootArchive, "guardado pelo usuário");
+    kit.dialogs.setLenientMessages(true);  // No to the question, OK to the rest
+    kit.runExport(AllCategories);
+    EXPECT_TRUE(kit.dialogs.messageTexts().join(u'\n').contains(QStringLiteral("overwrite")));
+    EXPECT_EQ(kit.station.read(RootArchive), QByteArray("guardado pelo usuário"));
+    EXPECT_FALSE(kit.station.exists(Installation::ExeFolder + UndeliveredArchive::RecordName));
+    EXPECT_FALSE(QFile::exists(kit.service.archivePath()));
     expectTimestampsBack();
 }
 
