@@ -1,12 +1,19 @@
 #include "web/HttpHeaders.h"
 
+#include <algorithm>
+
 namespace vz {
 
 void HttpHeaders::AddLine(const QByteArray& line) {
     if ((line.startsWith(' ') || line.startsWith('\t')) && !fields_.empty()) {
         Field& last = fields_.back();
         const QByteArray more = line.trimmed();
-        if (!more.isEmpty()) last.value = last.value.isEmpty() ? more : last.value + ' ' + more;
+        // Appended in place: copying the whole value for each line would make
+        // a long run of continuation lines cost time quadratic in its length.
+        if (!more.isEmpty()) {
+            if (!last.value.isEmpty()) last.value.append(' ');
+            last.value.append(more);
+        }
         return;
     }
     const qsizetype colon = line.indexOf(':');
@@ -53,16 +60,24 @@ bool HttpHeaders::IsToken(const QByteArray& value, QByteArrayView word) {
 }
 
 QByteArray FoldHeaderLine(const QByteArray& line, int maxLength) {
+    // The piece still to be written is the rest of the line from `start`,
+    // preceded by one space once it is a continuation. It is looked at in
+    // place: copying the remainder for every piece would cost time
+    // quadratic in the line's length.
     QByteArray out;
-    QByteArray rest = line;
-    while (rest.size() > maxLength) {
+    out.reserve(line.size() + 2 + 3 * (line.size() / std::max(maxLength, 1) + 1));
+    qsizetype start = 0;
+    bool continuation = false;
+    const auto restSize = [&] { return (continuation ? 1 : 0) + line.size() - start; };
+    const auto restAt = [&](qsizetype i) { return line.at(start + i - (continuation ? 1 : 0)); };
+    while (restSize() > maxLength) {
         // Break after the last break character that keeps the piece within
         // the limit, or else after the first one there is.
         qsizetype lastFitting = -1, first = -1;
         bool quoted = false;
         // A continuation's own leading space is no break point.
-        for (qsizetype i = out.isEmpty() ? 0 : 1; i < rest.size() - 1; ++i) {
-            const char c = rest.at(i);
+        for (qsizetype i = continuation ? 1 : 0; i < restSize() - 1; ++i) {
+            const char c = restAt(i);
             if (c == '"') quoted = !quoted;
             if (quoted || (c != ' ' && c != '\t' && c != ',')) continue;
             if (first < 0) first = i;
@@ -71,10 +86,17 @@ QByteArray FoldHeaderLine(const QByteArray& line, int maxLength) {
         }
         const qsizetype breakAt = lastFitting >= 0 ? lastFitting : first;
         if (breakAt < 0) break;
-        out += rest.left(breakAt + 1) + "\r\n";
-        rest = ' ' + rest.mid(breakAt + 1);
+        // The piece is the rest's first breakAt + 1 characters.
+        const qsizetype fromLine = continuation ? breakAt : breakAt + 1;
+        if (continuation) out += ' ';
+        out.append(line.constData() + start, fromLine);
+        out += "\r\n";
+        start += fromLine;
+        continuation = true;
     }
-    out += rest + "\r\n";
+    if (continuation) out += ' ';
+    out.append(line.constData() + start, line.size() - start);
+    out += "\r\n";
     return out;
 }
 
