@@ -118,8 +118,10 @@ void CookieStore::Add(const QString& host, const QString& urlPath, const QByteAr
     Cookie cookie;
     cookie.name = pair.left(eq).trimmed();
     cookie.value = pair.mid(eq + 1).trimmed();
-    // A value that could end the request's header line is not kept.
+    // A value that could end the request's header line is not kept, nor
+    // one larger than any service needs.
     if (hasControlCharacters(cookie.name) || hasControlCharacters(cookie.value)) return;
+    if (cookie.name.size() + cookie.value.size() > MaxCookieBytes) return;
     cookie.domain = host.toLower();
     cookie.path = defaultPath(urlPath);
     std::optional<qint64> maxAgeExpiry;
@@ -153,6 +155,29 @@ void CookieStore::Add(const QString& host, const QString& urlPath, const QByteAr
     });
     if (same != cookies_.end()) *same = cookie;
     else cookies_.push_back(cookie);
+    Bound(cookie.domain);
+}
+
+void CookieStore::Bound(const QString& domain) {
+    int count = 0;
+    qint64 bytes = 0;
+    for (const Cookie& c : cookies_) {
+        if (c.domain != domain) continue;
+        ++count;
+        bytes += c.name.size() + c.value.size();
+    }
+    // Oldest first, within the domain, then in all.
+    for (auto it = cookies_.begin(); it != cookies_.end() && (count > MaxCookiesPerDomain || bytes > MaxBytesPerDomain);) {
+        if (it->domain != domain) {
+            ++it;
+            continue;
+        }
+        --count;
+        bytes -= it->name.size() + it->value.size();
+        it = cookies_.erase(it);
+    }
+    if (cookies_.size() > size_t(MaxCookies))
+        cookies_.erase(cookies_.begin(), cookies_.begin() + qsizetype(cookies_.size() - size_t(MaxCookies)));
 }
 
 void CookieStore::RemoveExpired(qint64 nowUnixMs) {
