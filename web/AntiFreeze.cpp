@@ -12,7 +12,10 @@ AntiFreeze::AntiFreeze(EventPump& pump) : pump_(pump), uiThread_(std::this_threa
 
 bool AntiFreeze::ActsHere() const { return Active && std::this_thread::get_id() == uiThread_; }
 
-void AntiFreeze::Pump() { pump_.ProcessPendingMessages(); }
+void AntiFreeze::Pump() {
+    lastPump_ = std::chrono::steady_clock::now();
+    pump_.ProcessPendingMessages();
+}
 
 // One wait; when it ends without data the window's events are handled.
 int AntiFreeze::WaitSlice(Socket& socket, int timeoutMs) {
@@ -22,6 +25,7 @@ int AntiFreeze::WaitSlice(Socket& socket, int timeoutMs) {
 }
 
 int AntiFreeze::WaitReadable(Socket& socket, int limitMs) {
+    if (ActsHere() && std::chrono::steady_clock::now() - lastPump_ >= std::chrono::milliseconds(IdleTimeoutMs)) Pump();
     if (limitMs < 0) {
         for (;;) {
             if (!ActsHere()) return socket.WaitReadable(-1);

@@ -9,6 +9,7 @@
 
 #include <QtGlobal>
 
+#include <chrono>
 #include <thread>
 
 namespace vz {
@@ -33,6 +34,8 @@ public:
     // Waits until the socket has data or the peer's close: 1; 0 when
     // limitMs passed without any (a negative limit waits without one); -1
     // when the wait itself failed (the error number is the socket's).
+    // A wait that comes IdleTimeoutMs or more after the last pump pumps
+    // first: a server that drips its bytes never lets a wait end empty.
     int WaitReadable(Socket& socket, int limitMs);
 
     enum class ConnectResult { Connected, Failed, TimedOut };
@@ -44,6 +47,7 @@ private:
 
     EventPump& pump_;
     std::thread::id uiThread_;
+    std::chrono::steady_clock::time_point lastPump_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace vz
