@@ -6,7 +6,9 @@
 #include "web/Url.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <limits>
 
 namespace vz {
 
@@ -27,19 +29,40 @@ int parseStatusCode(const QByteArray& statusLine) {
     return ok ? code : -1;
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 // A chunk-size line: hexadecimal up to the first space (or the ";" of a
-// chunk extension); anything else counts as 0, which ends the body.
+// chunk extension); anything else counts as 0, which ends the body. A size
+// beyond 63 bits is an error: taken as 0 it would end the body early
+// without one, and no real chunk comes near it.
 qint64 parseChunkSize(const QByteArray& line) {
     qsizetype end = line.size();
     for (const char stop : {' ', ';', '\t'}) {
         const qsizetype at = line.indexOf(stop);
         if (at >= 0) end = std::min(end, at);
     }
-    const QByteArray digits = line.left(end);
-    if (digits.isEmpty() || digits.size() > 15) return 0;
-    bool ok = false;
-    const qint64 size = digits.toLongLong(&ok, 16);
-    return ok && size > 0 ? size : 0;
+    qint64 size = 0;
+    bool tooLarge = false;
+    for (qsizetype i = 0; i < end; ++i) {
+        const int digit = hexValue(line.at(i));
+        if (digit < 0) return 0;
+        if (size > (std::numeric_limits<qint64>::max() >> 4)) tooLarge = true;
+        else size = size * 16 + digit;
+    }
+    if (tooLarge) {
+        const QByteArray shown = end > 32 ? line.left(32) + "..." : line.left(end);
+        throw Error(QStringLiteral("Chunk size out of range: ") + QString::fromLatin1(shown));
+    }
+    return size;
+}
+
+bool isDecimal(const QByteArray& text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // Grows the capacity geometrically so that appending blocks stays linear.
@@ -70,25 +93,16 @@ QString HttpClient::PostMultipart(const QString& url, RequestBody& body) {
 
 HttpClient::Request HttpClient::Prepare(const QByteArray& method, const QString& url, RequestBody* body) {
     const ParsedUrl parsed = ParseUrl(url);
-    const QString scheme = parsed.scheme.isEmpty() ? QStringLiteral("http") : parsed.scheme.toLower();
+    const UrlEndpoint endpoint = EndpointOf(parsed);
+    if (endpoint.secure) throw Error(QStringLiteral("HTTPS is not supported: the client speaks plain HTTP only."));
     Request request;
     request.method = method;
-    request.host = parsed.host;
+    request.host = endpoint.host;
+    request.port = endpoint.port;
     request.requestPath = parsed.requestPath();
     request.urlPath = parsed.path + parsed.document;
     request.http10 = body != nullptr;
     request.body = body;
-    if (scheme == QLatin1String("https"))
-        throw Error(QStringLiteral("HTTPS is not supported: the client speaks plain HTTP only."));
-    if (parsed.port.isEmpty()) {
-        if (scheme != QLatin1String("http")) throw Error(QString());
-        request.port = 80;
-    } else {
-        bool ok = false;
-        const uint port = parsed.port.toUInt(&ok);
-        if (!ok || port == 0 || port > 65535) throw Error(QStringLiteral("Invalid port: ") + parsed.port);
-        request.port = quint16(port);
-    }
     return request;
 }
 
@@ -149,7 +163,7 @@ void HttpClient::OpenConnection(const QString& host, quint16 port) {
 }
 
 bool HttpClient::KeepAlive(const Request& request) const {
-    if (!socket_.IsOpen() || peerClosed_) return false;
+    if (!socket_.IsOpen() || peerClosed_ || bodyCut_) return false;
     const QByteArray connection = headers_.Value("Connection");
     const QByteArray proxyConnection = headers_.Value("Proxy-Connection");
     if (request.http10)
@@ -167,6 +181,10 @@ void HttpClient::Exchange(const Request& request, QByteArray& out) {
         statusCode_ = -1;
         headers_.Clear();
         receivedBytes_ = 0;
+        bodyCut_ = false;
+        readDeadline_.reset();
+        headLines_ = 0;
+        headBytes_ = 0;
         const qsizetype outSize = out.size();
         try {
             SendHead(request);
@@ -243,21 +261,41 @@ void HttpClient::SendBody(RequestBody& body) {
     });
 }
 
+// Counts one line of the response head against its bounds.
+void HttpClient::CountHeadLine(qsizetype bytes) {
+    headBytes_ += bytes;
+    if (headBytes_ > MaxHeadBytes)
+        throw Error(QStringLiteral("Response head longer than %1 bytes.").arg(MaxHeadBytes));
+}
+
 void HttpClient::ReadResponse(const Request& request, QByteArray& out) {
+    const auto headLine = [this](const QByteArray& line) {
+        if (++headLines_ > MaxHeadLines)
+            throw Error(QStringLiteral("Response head longer than %1 lines.").arg(MaxHeadLines));
+        CountHeadLine(line.size() + 2);  // with its line end
+    };
     for (;;) {
         QByteArray line;
-        if (!ReadLine(line, -1)) throw ConnectionClosedGracefully();
+        if (!ReadLine(line)) throw ConnectionClosedGracefully();
+        headLine(line);
         statusLine_ = line;
         statusCode_ = parseStatusCode(line);
         headers_.Clear();
         headersCut_ = false;
         for (;;) {
-            if (!ReadLine(line, -1)) {
-                if (!line.isEmpty()) headers_.AddLine(line);
+            if (!ReadLine(line)) {
+                if (!line.isEmpty()) {
+                    headLine(line);
+                    headers_.AddLine(line);
+                }
                 headersCut_ = true;
                 break;
             }
-            if (line.isEmpty()) break;
+            if (line.isEmpty()) {
+                CountHeadLine(2);
+                break;
+            }
+            headLine(line);
             headers_.AddLine(line);
         }
         cookies_.Store(request.host, request.urlPath, headers_.Values("Set-cookie"), headers_.Values("Set-cookie2"));
@@ -272,7 +310,11 @@ void HttpClient::ReadResponse(const Request& request, QByteArray& out) {
     if (headers_.Has("Location") || redirection) RaiseHttpError();
     if (statusCode_ >= 200 && statusCode_ < 300) {
         if (headersCut_) throw Error(QStringLiteral("Undefined situation"));
-        if (statusCode_ != 204) ReadBody(out, -1);
+        if (statusCode_ != 204) {
+            ReadBody(out, -1);
+            const qint64 length = headers_.ContentLength();
+            if (length >= 0) RefuseSurplus(length);
+        }
         return;
     }
     RaiseHttpError();
@@ -283,12 +325,23 @@ void HttpClient::RaiseHttpError() {
     // 304 and 1xx answers carry no body by definition; waiting for one
     // would only turn the real answer into a read time-out.
     const bool bodiless = statusCode_ == 304 || (statusCode_ >= 100 && statusCode_ < 200);
-    if (!bodiless) ReadBody(body, ErrorBodyReadTimeoutMs);
+    if (!bodiless) {
+        // Bounded in time and size: a server that drips or floods it cannot
+        // keep the client reading.
+        readDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ErrorBodyReadTimeoutMs);
+        try {
+            ReadBody(body, MaxErrorBodyBytes);
+        } catch (...) {
+            readDeadline_.reset();
+            throw;
+        }
+        readDeadline_.reset();
+    }
     throw HttpError(DecodeCp1252(statusLine_), statusCode_, DecodeCp1252(body));
 }
 
 // Receives straight into `into`: >0 bytes, 0 when the peer has closed.
-qint64 HttpClient::ReceiveSome(char* into, qint64 maxBytes, int limitMs) {
+qint64 HttpClient::ReceiveSome(char* into, qint64 maxBytes) {
     for (;;) {
         if (peerClosed_) return 0;
         const qint64 n = socket_.ReceiveNow(into, maxBytes);
@@ -301,13 +354,20 @@ qint64 HttpClient::ReceiveSome(char* into, qint64 maxBytes, int limitMs) {
             return 0;
         }
         if (!Socket::IsWouldBlock(socket_.lastError())) throw SocketError(socket_.lastError());
+        int limitMs = -1;
+        if (readDeadline_) {
+            const qint64 leftMs =
+                std::chrono::ceil<std::chrono::milliseconds>(*readDeadline_ - std::chrono::steady_clock::now()).count();
+            if (leftMs <= 0) throw Error(QStringLiteral("Read Timeout"));
+            limitMs = int(std::min<qint64>(leftMs, INT_MAX));
+        }
         const int rc = antiFreeze_.WaitReadable(socket_, limitMs);
         if (rc < 0) throw SocketError(socket_.lastError());
         if (rc == 0) throw Error(QStringLiteral("Read Timeout"));
     }
 }
 
-bool HttpClient::FillInput(int limitMs) {
+bool HttpClient::FillInput() {
     if (inputPos_ > 0) {
         input_.remove(0, inputPos_);
         inputPos_ = 0;
@@ -316,7 +376,7 @@ bool HttpClient::FillInput(int limitMs) {
     input_.resize(had + BlockSizeBytes);
     qint64 n = 0;
     try {
-        n = ReceiveSome(input_.data() + had, BlockSizeBytes, limitMs);
+        n = ReceiveSome(input_.data() + had, BlockSizeBytes);
     } catch (...) {
         input_.resize(had);
         throw;
@@ -325,7 +385,7 @@ bool HttpClient::FillInput(int limitMs) {
     return n > 0;
 }
 
-bool HttpClient::ReadLine(QByteArray& line, int limitMs) {
+bool HttpClient::ReadLine(QByteArray& line) {
     qsizetype scanned = inputPos_;
     for (;;) {
         const qsizetype lf = input_.indexOf('\n', scanned);
@@ -340,7 +400,7 @@ bool HttpClient::ReadLine(QByteArray& line, int limitMs) {
         if (Buffered() > MaxLineLength + 1) throw Error(QStringLiteral("Max line length exceeded."));
         scanned = input_.size();
         const qsizetype consumedBefore = inputPos_;
-        if (!FillInput(limitMs)) {
+        if (!FillInput()) {
             line = input_.mid(inputPos_);
             inputPos_ = input_.size();
             return false;
@@ -358,33 +418,70 @@ qint64 HttpClient::TakeBuffered(char* into, qint64 maxBytes) {
     return n;
 }
 
-void HttpClient::ReadBody(QByteArray& out, int limitMs) {
+void HttpClient::ReadBody(QByteArray& out, qint64 maxBytes) {
     const qint64 length = headers_.ContentLength();
+    // A length too large to hold is not taken for a missing one.
+    if (length < 0 && isDecimal(headers_.Value("Content-Length")))
+        throw Error(QStringLiteral("Content-Length out of range."));
     if (length >= 1) {
-        ReadTransfer(length, out, limitMs);
+        if (ReadTransfer(length, out, maxBytes) < length && !peerClosed_) bodyCut_ = true;
     } else if (headers_.Value("Transfer-Encoding").contains("chunked")) {
         QByteArray line;
+        qint64 kept = 0;
         for (;;) {
-            if (!ReadLine(line, limitMs)) return;
+            if (!ReadLine(line)) return;
             const qint64 size = parseChunkSize(line);
             if (size == 0) break;
-            ReadTransfer(size, out, limitMs);
-            if (!ReadLine(line, limitMs)) return;  // the line end after the chunk
+            if (maxBytes >= 0 && kept >= maxBytes) {
+                bodyCut_ = true;
+                return;
+            }
+            const qint64 got = ReadTransfer(size, out, maxBytes < 0 ? -1 : maxBytes - kept);
+            kept += got;
+            if (got < size) {
+                if (!peerClosed_) bodyCut_ = true;
+                return;
+            }
+            if (!ReadLine(line)) return;  // the line end after the chunk
+            // Bytes there mean the chunk was longer than its size said:
+            // taking them for a line would drop them without a word.
+            if (!line.isEmpty()) throw Error(QStringLiteral("Chunk longer than its announced size."));
         }
-        ReadLine(line, limitMs);  // after the last chunk
+        ReadLine(line);  // after the last chunk
     } else if (length < 0) {
-        ReadTransfer(-1, out, limitMs);
+        if (ReadTransfer(-1, out, maxBytes) == maxBytes && !peerClosed_) bodyCut_ = true;
     }
 }
 
+// Bytes after a body whose length was announced belong to no answer: the
+// body the server meant was longer, and what was read is not all of it.
+// Only what has already arrived can tell; anything later spoils the kept
+// connection, which is then not used again.
+void HttpClient::RefuseSurplus(qint64 contentLength) {
+    if (socket_.IsOpen() && !peerClosed_ && Buffered() == 0 && socket_.WaitReadable(0) == 1) {
+        char probe[256];
+        const qint64 n = socket_.ReceiveNow(probe, sizeof probe);
+        if (n > 0) {
+            input_.append(probe, n);
+            receivedBytes_ += n;
+        } else if (n == 0 || !Socket::IsWouldBlock(socket_.lastError())) {
+            peerClosed_ = true;
+        }
+    }
+    if (Buffered() > 0)
+        throw Error(QStringLiteral("Response body longer than its Content-Length of %1 bytes.").arg(contentLength));
+}
+
 // One transfer: exactly `count` bytes, or (count < 0) all until the peer
-// closes; fewer when the peer closes first. Blocks are received straight
-// into the caller's buffer.
-void HttpClient::ReadTransfer(qint64 count, QByteArray& out, int limitMs) {
+// closes; fewer when the peer closes first or maxBytes is reached. Blocks
+// are received straight into the caller's buffer.
+qint64 HttpClient::ReadTransfer(qint64 count, QByteArray& out, qint64 maxBytes) {
+    const qint64 countMax = count < 0 ? 0 : count;
+    if (maxBytes >= 0 && (count < 0 || maxBytes < count)) count = maxBytes;
     const bool untilClose = count < 0;
-    Transfer(WorkModeRead, untilClose ? 0 : count, [&] {
+    qint64 got = 0;
+    Transfer(WorkModeRead, countMax, [&] {
         const qint64 start = out.size();
-        qint64 got = 0;
         const bool grownOnce = !untilClose && count <= TrustedGrowthBytes;
         if (grownOnce) out.resize(start + count);
         try {
@@ -402,7 +499,7 @@ void HttpClient::ReadTransfer(qint64 count, QByteArray& out, int limitMs) {
                 }
                 qint64 blockGot = 0;
                 while (blockGot < block) {
-                    const qint64 n = ReceiveSome(out.data() + start + got + blockGot, block - blockGot, limitMs);
+                    const qint64 n = ReceiveSome(out.data() + start + got + blockGot, block - blockGot);
                     if (n == 0) {
                         closed = true;
                         break;
@@ -418,6 +515,7 @@ void HttpClient::ReadTransfer(qint64 count, QByteArray& out, int limitMs) {
         }
         out.resize(start + got);
     });
+    return got;
 }
 
 void HttpClient::BeginWork(int mode, qint64 countMax) {

@@ -13,7 +13,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace vz {
@@ -23,8 +25,16 @@ public:
     static constexpr int WorkModeRead = 0;   // the client receives
     static constexpr int WorkModeWrite = 1;  // the client sends
     static constexpr int MaxLineLength = 16384;
+    // Bounds of a response head (status and header lines of every interim
+    // response and the final one together), so that a server cannot fill
+    // the memory with header lines.
+    static constexpr int MaxHeadLines = 100;
+    static constexpr int MaxHeadBytes = 65536;
     static constexpr int BlockSizeBytes = 32768;  // one receive, one block of a request body
+    // The body of an error response is only read to be shown: it is read
+    // for at most this long in all and kept up to MaxErrorBodyBytes.
     static constexpr int ErrorBodyReadTimeoutMs = 2000;
+    static constexpr int MaxErrorBodyBytes = 65536;
 
     HttpClient(AntiFreeze& antiFreeze, const Clock& clock);
     HttpClient(const HttpClient&) = delete;
@@ -70,14 +80,20 @@ private:
     void SendBody(RequestBody& body);
     void ReadResponse(const Request& request, QByteArray& out);
     [[noreturn]] void RaiseHttpError();
+    void CountHeadLine(qsizetype bytes);
 
-    qint64 ReceiveSome(char* into, qint64 maxBytes, int limitMs);
-    bool FillInput(int limitMs);
-    bool ReadLine(QByteArray& line, int limitMs);
+    qint64 ReceiveSome(char* into, qint64 maxBytes);
+    bool FillInput();
+    bool ReadLine(QByteArray& line);
     qint64 Buffered() const { return input_.size() - inputPos_; }
-    void ReadBody(QByteArray& out, int limitMs);
-    void ReadTransfer(qint64 count, QByteArray& out, int limitMs);
+    // Reads the body by the response's headers; at most maxBytes (< 0: no
+    // bound) are kept, and a body cut there leaves the connection unusable.
+    void ReadBody(QByteArray& out, qint64 maxBytes);
+    // Reads `count` bytes (< 0: until the peer closes), fewer when the peer
+    // closes first or maxBytes (< 0: no bound) is reached; returns how many.
+    qint64 ReadTransfer(qint64 count, QByteArray& out, qint64 maxBytes);
     qint64 TakeBuffered(char* into, qint64 maxBytes);
+    void RefuseSurplus(qint64 contentLength);
 
     void BeginWork(int mode, qint64 countMax);
     void DoWork(int mode, qint64 delta);
@@ -91,7 +107,12 @@ private:
     QString connectedHost_;
     quint16 connectedPort_ = 0;
     bool peerClosed_ = false;
+    bool bodyCut_ = false;  // bytes of the last response were left unread
     qint64 receivedBytes_ = 0;  // in the current exchange
+    // While set, waits for data end by this time ("Read Timeout").
+    std::optional<std::chrono::steady_clock::time_point> readDeadline_;
+    int headLines_ = 0;  // of the current response head
+    qint64 headBytes_ = 0;
     QByteArray input_;  // received, not yet consumed from inputPos_ on
     qsizetype inputPos_ = 0;
     std::vector<char> sendBlock_;

@@ -1,6 +1,7 @@
 #include "web/Url.h"
 
 #include "platform/Cp1252.h"
+#include "platform/Errors.h"
 
 namespace vz {
 
@@ -45,6 +46,24 @@ ParsedUrl ParseUrl(const QString& url) {
     result.path = beforeQuery.left(lastSlash + 1);
     result.document = beforeQuery.mid(lastSlash + 1);
     return result;
+}
+
+UrlEndpoint EndpointOf(const ParsedUrl& url) {
+    UrlEndpoint endpoint;
+    endpoint.scheme = url.scheme.isEmpty() ? QStringLiteral("http") : url.scheme.toLower();
+    endpoint.host = url.host;
+    endpoint.secure = endpoint.scheme == QLatin1String("https");
+    if (url.port.isEmpty()) {
+        if (endpoint.scheme == QLatin1String("http")) endpoint.port = 80;
+        else if (endpoint.secure) endpoint.port = 443;
+        else throw Error(QString());
+    } else {
+        bool ok = false;
+        const uint port = url.port.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535) throw Error(QStringLiteral("Invalid port: ") + url.port);
+        endpoint.port = quint16(port);
+    }
+    return endpoint;
 }
 
 QByteArray EncodeRequestPath(const QString& requestPath) {

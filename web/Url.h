@@ -23,6 +23,21 @@ struct ParsedUrl {
 
 ParsedUrl ParseUrl(const QString& url);
 
+// Where a URL's requests go. The scheme decides the default port and
+// whether the connection is secure; the client refuses a secure one until
+// it speaks TLS.
+struct UrlEndpoint {
+    QString scheme;  // lower case; "http" when the URL names none
+    QString host;
+    quint16 port = 80;
+    bool secure = false;  // "https"
+};
+
+// Raises vz::Error for a port that is not a number from 1 to 65535, and
+// (with an empty message) for a scheme other than http and https that
+// names no port.
+UrlEndpoint EndpointOf(const ParsedUrl& url);
+
 // The request path as it goes on the wire: Windows-1252 bytes, with spaces
 // and control characters percent-encoded so that they can neither break the
 // request line nor start a header line of their own.
