@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
 
@@ -117,6 +118,25 @@ void ScriptedServer::Serve(Socket& socket, std::vector<ServerAction> actions) {
         case ServerAction::Close:
             socket.Abort();
             return;
+        case ServerAction::Stream: {
+            if (action.bytes.isEmpty()) break;
+            QByteArray block;
+            while (block.size() < 65536) block += action.bytes;
+            for (qint64 left = action.budgetBytes; left > 0 && !stopping_;) {
+                const qint64 n = std::min<qint64>(left, block.size());
+                if (!socket.SendAll(block.constData(), n)) return;  // the client has gone
+                streamed_ += n;
+                left -= n;
+            }
+            break;
+        }
+        case ServerAction::Drip:
+            for (const char c : action.bytes) {
+                if (stopping_ || !socket.SendAll(&c, 1)) return;
+                ++streamed_;
+                std::this_thread::sleep_for(std::chrono::milliseconds(action.pauseMs));
+            }
+            break;
         }
     }
     // Stay open until the client closes.

@@ -18,15 +18,26 @@
 namespace vz::test {
 
 struct ServerAction {
-    enum Kind { ReadRequest, Send, WaitUntil, Close } kind;
+    enum Kind { ReadRequest, Send, WaitUntil, Close, Stream, Drip } kind;
     QByteArray bytes;
     std::function<bool()> condition;
+    qint64 budgetBytes = 0;  // Stream: how much to send at most
+    int pauseMs = 0;         // Drip: the pause after each byte
 };
 
 inline ServerAction ReadRequest() { return {ServerAction::ReadRequest, {}, {}}; }
 inline ServerAction Send(const QByteArray& bytes) { return {ServerAction::Send, bytes, {}}; }
 inline ServerAction WaitUntil(std::function<bool()> condition) { return {ServerAction::WaitUntil, {}, std::move(condition)}; }
 inline ServerAction Close() { return {ServerAction::Close, {}, {}}; }
+// Sends `pattern` over and over, up to budgetBytes, as fast as the client
+// takes it; stops early when the client has gone. A hostile server's endless
+// stream, made finite so that a client without bounds still ends.
+inline ServerAction Stream(const QByteArray& pattern, qint64 budgetBytes) {
+    return {ServerAction::Stream, pattern, {}, budgetBytes, 0};
+}
+// Sends the bytes one at a time with a pause after each; stops early when
+// the client has gone.
+inline ServerAction Drip(const QByteArray& bytes, int pauseMs) { return {ServerAction::Drip, bytes, {}, 0, pauseMs}; }
 
 class ScriptedServer {
 public:
@@ -45,6 +56,9 @@ public:
     // Requests received so far (head and body), in order.
     std::vector<QByteArray> requests() const;
     int connectionsAccepted() const { return accepted_; }
+    // Bytes the Stream and Drip actions of all connections got into the
+    // socket so far (the client may not have read them all).
+    qint64 bytesStreamed() const { return streamed_; }
     // Blocks (generously limited) until n requests have arrived.
     bool WaitForRequests(size_t n) const;
 
@@ -56,6 +70,7 @@ private:
     std::thread acceptor_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> accepted_{0};
+    std::atomic<qint64> streamed_{0};
     mutable std::mutex mutex_;
     std::vector<std::vector<ServerAction>> scripts_;
     std::vector<QByteArray> requests_;
