@@ -167,7 +167,8 @@ void CookieStore::Bound(const QString& domain) {
         bytes += c.name.size() + c.value.size();
     }
     // Oldest first, within the domain, then in all.
-    for (auto it = cookies_.begin(); it != cookies_.end() && (count > MaxCookiesPerDomain || bytes > MaxBytesPerDomain);) {
+    const auto over = [&] { return count > MaxCookiesPerDomain || bytes > MaxBytesPerDomain; };
+    for (auto it = cookies_.begin(); it != cookies_.end() && over();) {
         if (it->domain != domain) {
             ++it;
             continue;

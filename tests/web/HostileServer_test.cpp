@@ -180,8 +180,8 @@ TEST_F(HostileServerTest, BodiesLongerThanAnnouncedAreErrors) {
 
 TEST_F(HostileServerTest, RedirectLoopsEndAtTheFirstAnswerAndErrorBodiesAreBounded) {
     // Redirections are not followed: a loop is one request and its error.
-    const QByteArray toItself =
-        "HTTP/1.1 302 Found\r\nLocation: " + server.url(QStringLiteral("/loop")).toLatin1() + "\r\nContent-Length: 0\r\n\r\n";
+    const QByteArray toItself = "HTTP/1.1 302 Found\r\nLocation: " + server.url(QStringLiteral("/loop")).toLatin1() +
+                                "\r\nContent-Length: 0\r\n\r\n";
     server.AddConnection({ReadRequest(), Send(toItself), ReadRequest(), Send(toItself)});
     QByteArray buffer;
     try {
@@ -220,7 +220,8 @@ TEST_F(HostileServerTest, RedirectLoopsEndAtTheFirstAnswerAndErrorBodiesAreBound
 
 TEST_F(HostileServerTest, SlowDripsEndWithinTheLimits) {
     // An error body read has 2 s in all, however the bytes trickle in.
-    server.AddConnection({ReadRequest(), Send("HTTP/1.1 404 Not Found\r\n\r\n"), Drip(QByteArray(20000, 'd'), 1), Close()});
+    server.AddConnection(
+        {ReadRequest(), Send("HTTP/1.1 404 Not Found\r\n\r\n"), Drip(QByteArray(20000, 'd'), 1), Close()});
     EXPECT_EQ(FailingGet(QStringLiteral("/drip")), "Read Timeout");
     EXPECT_LT(server.bytesStreamed(), 20000);
 
@@ -300,7 +301,8 @@ TEST(CookieStore, AFloodFromOneHostIsBoundedAndLeavesOtherHostsCookies) {
     // Many hosts: the store as a whole stays bounded.
     for (int h = 0; h < 20; ++h)
         for (int i = 0; i < 60; ++i)
-            store.Store(QStringLiteral("h%1.example").arg(h), QStringLiteral("/"), {"k" + QByteArray::number(i) + "=x"}, {});
+            store.Store(QStringLiteral("h%1.example").arg(h), QStringLiteral("/"),
+                        {"k" + QByteArray::number(i) + "=x"}, {});
     EXPECT_EQ(store.size(), CookieStore::MaxCookies);
 }
 

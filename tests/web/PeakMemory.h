@@ -27,7 +27,8 @@ public:
         QFile status(QStringLiteral("/proc/self/status"));
         if (!status.open(QIODevice::ReadOnly)) return -1;
         for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith(name)) return line.mid(qsizetype(qstrlen(name))).trimmed().split(' ').value(0).toLongLong();
+            if (line.startsWith(name))  // "VmHWM:   1234 kB"
+                return line.mid(qsizetype(qstrlen(name))).trimmed().split(' ').value(0).toLongLong();
         return -1;
     }
 

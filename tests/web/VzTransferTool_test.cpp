@@ -308,7 +308,8 @@ TEST(VzTransferTool, HostileServersEndItWithTheErrorInBoundedMemory) {
     EXPECT_EQ(r.err, "vz-transfer: Response head longer than 100 lines.\n");
     const std::vector<QByteArray> requests = server.requests();
     ASSERT_FALSE(requests.empty());
-    EXPECT_TRUE(requests.back().startsWith(QByteArray("POST /Zuvavivevo/Upload.aspx?guid=" + Guid.toLatin1() + " HTTP/1.0\r\n")));
+    const QByteArray uploadLine = "POST /Zuvavivevo/Upload.aspx?guid=" + Guid.toLatin1() + " HTTP/1.0\r\n";
+    EXPECT_TRUE(requests.back().startsWith(uploadLine));
     EXPECT_TRUE(requests.back().contains("name=\"arquivo\""));
 }
 

@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
     QString problem;
     const std::optional<QString> baseUrl = checkedBase(base, problem);
     if (!baseUrl) return usage(problem.toUtf8().constData());
-    if (!identifierFits(guid)) return usage("--guid must be a non-empty identifier without blanks, /, \\, ?, #, & or %");
+    if (!identifierFits(guid))
+        return usage("--guid must be a non-empty identifier without blanks, /, \\, ?, #, & or %");
 
     NoEventPump pump;
     AntiFreeze antiFreeze(pump);
