@@ -74,8 +74,8 @@ const QHash<int, QString>& texts()
         {ExtractDirMustExist, QStringLiteral("Extract directory '%s' must exist")},
         {ZipStructureWarning, QStringLiteral("Warning - Error in zip structure!")},
         {CommentReadError, QStringLiteral("Error while reading a file comment")},
-        {UnsafeName, QStringLiteral("Nome de arquivo inseguro no arquivo: %s")},
-        {CrcError, QStringLiteral("Erro de CRC em %s")},
+        {UnsafeName, QStringLiteral("Unsafe file name in archive: %s")},
+        {CrcError, QStringLiteral("CRC error in %s")},
         {Busy, QStringLiteral("Busy, please wait")},
     };
     return table;

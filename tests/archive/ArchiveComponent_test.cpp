@@ -438,8 +438,8 @@ TEST(ArchiveComponent, ExtractReplacesFilesKeepsOthersAndReportsBadEntries)
     auto importer = b.importer();
     importer->SetArchiveFileName(QStringLiteral("C:\\1A2B.zip"));
     importer->ExtractBaseDir = QStringLiteral("C:\\R\\");
-    b.dialogs.answerMessage(QStringLiteral("Nome de arquivo inseguro no arquivo: ../fora.txt"));
-    b.dialogs.answerMessage(QStringLiteral("Erro de CRC em Replicacao/C/estragado.txt"));
+    b.dialogs.answerMessage(QStringLiteral("Unsafe file name in archive: ../fora.txt"));
+    b.dialogs.answerMessage(QStringLiteral("CRC error in Replicacao/C/estragado.txt"));
     EXPECT_EQ(importer->Extract(), ArchiveMessage::UnsafeName);
     EXPECT_TRUE(b.dialogs.scriptDone());
     EXPECT_EQ(readFile(b.c(QStringLiteral("R/Replicacao/C/novo.txt"))), QByteArrayLiteral("new content"));

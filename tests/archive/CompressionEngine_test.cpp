@@ -292,7 +292,7 @@ TEST(EngineExtract, ACrcErrorKeepsTheOldFileAndLeavesNoTemporaryFile)
     r.extractFolder = dir.file(QStringLiteral("out"));
     writeFile(r.extractFolder + QStringLiteral("/d/a.txt"), QByteArrayLiteral("old a"));
     EXPECT_EQ(extract(r), 1);
-    EXPECT_EQ(r.messages(), QStringList{QStringLiteral("message %1 Erro de CRC em d/a.txt").arg(ArchiveMessage::CrcError)});
+    EXPECT_EQ(r.messages(), QStringList{QStringLiteral("message %1 CRC error in d/a.txt").arg(ArchiveMessage::CrcError)});
     EXPECT_EQ(readFile(r.extractFolder + QStringLiteral("/d/a.txt")), QByteArrayLiteral("old a"));
     EXPECT_EQ(readFile(r.extractFolder + QStringLiteral("/d/b.txt")), QByteArray("bbbb").repeated(1000));
     EXPECT_EQ(listFiles(r.extractFolder), (QStringList{QStringLiteral("d/a.txt"), QStringLiteral("d/b.txt")}));
@@ -324,7 +324,7 @@ TEST(EngineExtract, OutputStopsAtTheDeclaredSize)
     r.extractFolder = dir.file(QStringLiteral("out"));
     QDir().mkpath(r.extractFolder);
     EXPECT_EQ(extract(r), 0);
-    EXPECT_EQ(r.messages(), QStringList{QStringLiteral("message %1 Erro de CRC em big.bin").arg(ArchiveMessage::CrcError)});
+    EXPECT_EQ(r.messages(), QStringList{QStringLiteral("message %1 CRC error in big.bin").arg(ArchiveMessage::CrcError)});
     EXPECT_TRUE(listFiles(r.extractFolder).isEmpty());
 }
 
@@ -341,7 +341,7 @@ TEST(EngineExtract, UnsafeNamesAreReportedAndNotWritten)
     EXPECT_EQ(extract(r), 1);
     const QStringList messages = r.messages();
     ASSERT_EQ(messages.size(), 5) << messages.join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(messages[0], QStringLiteral("message %1 Nome de arquivo inseguro no arquivo: ../evil1.txt")
+    EXPECT_EQ(messages[0], QStringLiteral("message %1 Unsafe file name in archive: ../evil1.txt")
                                .arg(ArchiveMessage::UnsafeName));
     EXPECT_TRUE(messages[1].endsWith(QStringLiteral("/tmp/evil2.txt")));
     EXPECT_TRUE(messages[4].endsWith(QStringLiteral("a\\..\\..\\evil5.txt")));
@@ -376,7 +376,7 @@ TEST(EngineExtract, LinksAreNeverCreatedNorFollowed)
     const QFileInfo link(r.extractFolder + QStringLiteral("/link-entry"));
     EXPECT_FALSE(link.isSymLink());
     EXPECT_EQ(readFile(link.filePath()), QByteArrayLiteral("/etc/passwd"));
-    EXPECT_EQ(r.messages(), QStringList{QStringLiteral("message %1 Nome de arquivo inseguro no arquivo: through/escape.txt")
+    EXPECT_EQ(r.messages(), QStringList{QStringLiteral("message %1 Unsafe file name in archive: through/escape.txt")
                                             .arg(ArchiveMessage::UnsafeName)});
     EXPECT_EQ(listFiles(outside), QStringList{QStringLiteral("victim.txt")});
     EXPECT_EQ(readFile(outside + QStringLiteral("/victim.txt")), QByteArrayLiteral("untouched"));

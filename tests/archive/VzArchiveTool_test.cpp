@@ -55,7 +55,7 @@ TEST(VzArchiveTool, AddListTestExtractAndReportFaults)
     writeFile(dir.file(QStringLiteral("set/1A2B.z01")), first);
     r = tool({QStringLiteral("test"), archive});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.output.contains(QStringLiteral("Vireo Zuvavivevo: Erro de CRC em"))) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains(QStringLiteral("Vireo Zuvavivevo: CRC error in"))) << r.output.toStdString();
 
     r = tool({QStringLiteral("test"), dir.file(QStringLiteral("nothing.zip"))});
     EXPECT_EQ(r.exitCode, 1);
