@@ -7,9 +7,18 @@
 
 #include <QByteArray>
 
+#include <algorithm>
+#include <limits>
+
 namespace vz {
 
 using namespace ArchiveMessage;
+
+namespace {
+// More volumes than any set is made of: a count beyond it is a damaged or
+// hostile record, and it keeps volume numbers well inside an int.
+constexpr quint32 kMaxVolumes = 1u << 20;
+}  // namespace
 
 void ArchiveDirectory::clear()
 {
@@ -49,6 +58,8 @@ int ArchiveDirectory::Read(const QString& hostPath)
 
     // The Zip64 end record, when a field of the end record overflowed.
     qint64 directoryEnd = endPosition;  // where the directory of a single volume ends
+    if (end_.thisDisk >= kMaxVolumes)
+        return EndReadError;
     volumeCount_ = static_cast<int>(end_.thisDisk) + 1;
     Zip64Locator locator;
     char locatorBytes[zip::Zip64LocatorSize];
@@ -56,9 +67,9 @@ int ArchiveDirectory::Read(const QString& hostPath)
         file.readAt(locatorBytes, zip::Zip64LocatorSize, endPosition - zip::Zip64LocatorSize) ==
             zip::Zip64LocatorSize &&
         Zip64Locator::decode(locatorBytes, locator)) {
-        volumeCount_ = static_cast<int>(locator.totalDisks);
-        if (volumeCount_ < 1)
+        if (locator.totalDisks < 1 || locator.totalDisks > kMaxVolumes)
             return EndReadError;
+        volumeCount_ = static_cast<int>(locator.totalDisks);
         VolumeSetReader reader(hostPath, volumeCount_);
         char record[zip::Zip64EndFixedSize];
         VolumePosition at{static_cast<int>(locator.endDisk), static_cast<qint64>(locator.endOffset)};
@@ -72,23 +83,36 @@ int ArchiveDirectory::Read(const QString& hostPath)
             return EndReadError;
         if (volumeCount_ == 1)
             directoryEnd = usual;
+        if (end_.thisDisk >= kMaxVolumes)
+            return EndReadError;
         volumeCount_ = std::max(volumeCount_, static_cast<int>(end_.thisDisk) + 1);
     }
     if (volumeCount_ < 1 || end_.directoryDisk >= static_cast<quint32>(volumeCount_))
         return EndReadError;
 
+    // Offsets and sizes of a Zip64 record may be anything up to 2^64: none is
+    // used in arithmetic before it is known to fit (or to lie within the file).
+    const bool offsetFits = end_.directoryOffset <= static_cast<quint64>(std::numeric_limits<qint64>::max());
+    if (!offsetFits && volumeCount_ > 1)
+        return EndReadError;
     VolumeSetReader reader(hostPath, volumeCount_);
-    VolumePosition at{static_cast<int>(end_.directoryDisk), static_cast<qint64>(end_.directoryOffset)};
+    VolumePosition at{static_cast<int>(end_.directoryDisk), offsetFits ? static_cast<qint64>(end_.directoryOffset) : -1};
     if (volumeCount_ == 1) {
-        const qint64 expected = directoryEnd - static_cast<qint64>(end_.directorySize);
+        // Where the directory starts when it ends right before the end record; -1 when it cannot.
+        const qint64 expected = end_.directorySize <= static_cast<quint64>(std::max<qint64>(directoryEnd, 0))
+                                    ? directoryEnd - static_cast<qint64>(end_.directorySize)
+                                    : -1;
         if (expected != at.offset) {
             structureWarning_ = true;
             char signature[4];
-            const bool recordedHolds = at.offset >= 0 && at.offset + 4 <= size &&
+            const bool recordedHolds = at.offset >= 0 && size >= 4 && at.offset <= size - 4 &&
                                        file.readAt(signature, 4, at.offset) == 4 &&
                                        ReadU32(signature) == zip::CentralSignature;
             if (!recordedHolds && expected >= 0) {
-                offsetShift_ = expected - at.offset;
+                // Bytes prepended to the archive move every recorded offset
+                // alike. An offset beyond the file says nothing about how far
+                // anything moved (and the difference could overflow).
+                offsetShift_ = at.offset >= 0 && at.offset <= size ? expected - at.offset : 0;
                 at.offset = expected;
             }
         }
@@ -126,13 +150,15 @@ int ArchiveDirectory::readEnd(HostFile& file, qint64 size, qint64& endPosition)
 
 int ArchiveDirectory::readRecords(VolumeSetReader& reader, VolumePosition at, qint64 singleVolumeEnd)
 {
-    entries_.reserve(static_cast<size_t>(std::min<quint64>(end_.totalEntries, 1u << 20)));
+    // The count is the archive's word: room for what the directory's size can hold, at most.
+    const quint64 fits = end_.directorySize / zip::CentralFixedSize + 1;
+    entries_.reserve(static_cast<size_t>(std::min<quint64>({end_.totalEntries, fits, quint64(1) << 16})));
     QByteArray record;
     for (quint64 n = 0;; ++n) {
         if (n >= end_.totalEntries) {
             // A count that wrapped at 65536 without Zip64: go on while the
             // directory of a single volume holds more records.
-            if (singleVolumeEnd < 0 || at.offset + zip::CentralFixedSize > singleVolumeEnd)
+            if (singleVolumeEnd < 0 || at.offset > singleVolumeEnd - zip::CentralFixedSize)
                 break;
             char signature[4];
             VolumePosition peek = at;
@@ -152,7 +178,7 @@ int ArchiveDirectory::readRecords(VolumeSetReader& reader, VolumePosition at, qi
         // The rest of the record lies in the same volume as its start.
         if (rest > 0) {
             record.resize(static_cast<qsizetype>(zip::CentralFixedSize + rest));
-            if (at.offset + rest > reader.volumeSize(at.volume))
+            if (rest > reader.volumeSize(at.volume) - at.offset)
                 return CentralReadError;
             if (reader.readWhole(at, record.data() + zip::CentralFixedSize, rest) != VolumeSetReader::Status::Ok)
                 return CentralReadError;

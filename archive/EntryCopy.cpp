@@ -2,6 +2,8 @@
 
 #include "archive/ZipFormat.h"
 
+#include <limits>
+
 namespace vz {
 
 using namespace ArchiveMessage;
@@ -9,8 +11,10 @@ using namespace ArchiveMessage;
 Failure EntryCopy::ReadLocal(VolumeSetReader& reader, const DirectoryEntry& entry, qint64 shift,
                              LocalHeader& local, VolumePosition& dataAt)
 {
-    VolumePosition at{static_cast<int>(entry.record.diskNumber),
-                      static_cast<qint64>(entry.record.localOffset) + shift};
+    const auto headerAt = HeaderPosition(entry.record, shift);
+    if (!headerAt)
+        return {LocalReadError, {}};
+    VolumePosition at = *headerAt;
     QByteArray header(zip::LocalFixedSize, '\0');
     const auto status = reader.readWhole(at, header.data(), zip::LocalFixedSize);
     if (status == VolumeSetReader::Status::Missing)
@@ -31,6 +35,17 @@ Failure EntryCopy::ReadLocal(VolumeSetReader& reader, const DirectoryEntry& entr
         return {NamesDiffer, entry.name};
     dataAt = at;
     return {};
+}
+
+std::optional<VolumePosition> EntryCopy::HeaderPosition(const CentralRecord& record, qint64 shift)
+{
+    // A Zip64 offset may be anything up to 2^64: added only when the sum fits.
+    qint64 offset = 0;
+    if (record.localOffset > static_cast<quint64>(std::numeric_limits<qint64>::max()) ||
+        __builtin_add_overflow(static_cast<qint64>(record.localOffset), shift, &offset) || offset < 0 ||
+        record.diskNumber > static_cast<quint32>(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    return VolumePosition{static_cast<int>(record.diskNumber), offset};
 }
 
 LocalHeader EntryCopy::Rewritten(const CentralRecord& record, const LocalHeader& local)

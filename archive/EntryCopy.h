@@ -9,6 +9,8 @@
 #include "archive/LocalHeader.h"
 #include "archive/VolumeSetReader.h"
 
+#include <optional>
+
 namespace vz {
 
 class EntryCopy {
@@ -17,6 +19,9 @@ public:
     // moved by `shift`) and sets where its data start.
     static ArchiveMessage::Failure ReadLocal(VolumeSetReader& reader, const DirectoryEntry& entry, qint64 shift,
                                              LocalHeader& local, VolumePosition& dataAt);
+    // Where the local header of `record` lies, its offset moved by `shift`;
+    // nothing when that is no position in any file.
+    static std::optional<VolumePosition> HeaderPosition(const CentralRecord& record, qint64 shift);
     // The local header to write for `record`, keeping the local extra fields.
     static LocalHeader Rewritten(const CentralRecord& record, const LocalHeader& local);
 };

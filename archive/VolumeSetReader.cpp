@@ -87,7 +87,9 @@ VolumeSetReader::Status VolumeSetReader::readWhole(VolumePosition& at, char* buf
     HostFile* file = open(at.volume, status);
     if (!file)
         return status;
-    if (at.offset < 0 || at.offset + bytes > sizes_[at.volume])
+    // Compared without adding: a recorded offset may be anything up to 2^63.
+    const qint64 size = sizes_[at.volume];
+    if (at.offset < 0 || bytes < 0 || at.offset > size || bytes > size - at.offset)
         return Status::Short;
     const qint64 got = file->readAt(buffer, bytes, at.offset);
     if (got < 0)
@@ -107,6 +109,8 @@ VolumeSetReader::Status VolumeSetReader::readSpanning(VolumePosition& at, char* 
         HostFile* file = open(at.volume, status);
         if (!file)
             return status;
+        if (at.offset < 0)
+            return Status::Short;
         const qint64 available = sizes_[at.volume] - at.offset;
         if (available <= 0)
             return Status::Short;  // the last volume ended

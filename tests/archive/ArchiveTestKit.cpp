@@ -1,5 +1,10 @@
 #include "tests/archive/ArchiveTestKit.h"
 
+#include "archive/ChunkCompressor.h"
+#include "archive/EndRecord.h"
+#include "archive/EntryCopy.h"
+#include "archive/ZipFormat.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -89,6 +94,50 @@ QByteArray textBytes(qint64 size, quint32 seed)
     }
     bytes.truncate(static_cast<qsizetype>(size));
     return bytes;
+}
+
+CentralRecord CraftedArchive::Stored(const QByteArray& name, const QByteArray& data, quint64 offset)
+{
+    CentralRecord r;
+    r.versionNeeded = zip::VersionStored;
+    r.method = zip::MethodStored;
+    r.dosTime = 0x00210000;  // 1980-01-01 00:00
+    r.crc32 = ChunkCompressor::Crc(0, data.constData(), data.size());
+    r.compressedSize = r.uncompressedSize = static_cast<quint64>(data.size());
+    r.localOffset = offset;
+    r.name = name;
+    return r;
+}
+
+QByteArray CraftedArchive::LocalHeaderOf(const CentralRecord& record)
+{
+    return EntryCopy::Rewritten(record, LocalHeader()).encode();
+}
+
+QByteArray CraftedArchive::Directory(const std::vector<CentralRecord>& records, quint64 offset)
+{
+    QByteArray out;
+    for (const CentralRecord& r : records)
+        out.append(r.encode());
+    EndRecord end;
+    end.directoryOffset = offset;
+    end.directorySize = static_cast<quint64>(out.size());
+    end.entriesOnThisDisk = end.totalEntries = records.size();
+    out.append(end.encode(offset + static_cast<quint64>(out.size())));
+    return out;
+}
+
+CraftedArchive& CraftedArchive::add(const QByteArray& name, const QByteArray& data)
+{
+    return addRecord(Stored(name, data), data);
+}
+
+CraftedArchive& CraftedArchive::addRecord(CentralRecord record, const QByteArray& data)
+{
+    record.localOffset = static_cast<quint64>(bytes.size());
+    records.push_back(record);
+    bytes += LocalHeaderOf(record) + data;
+    return *this;
 }
 
 std::unique_ptr<ArchiveComponent> ComponentBench::exporter(qint64 volumeBytes)

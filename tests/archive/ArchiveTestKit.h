@@ -4,6 +4,7 @@
 // whose drive C: is a temporary folder.
 
 #include "archive/ArchiveComponent.h"
+#include "archive/CentralRecord.h"
 #include "platform/EventPump.h"
 #include "platform/FileSystem.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 // Readable values in test failures.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -42,6 +44,24 @@ QStringList listFiles(const QString& root);
 // Deterministic bytes: incompressible, or text that deflates well.
 QByteArray randomBytes(qint64 size, quint32 seed);
 QByteArray textBytes(qint64 size, quint32 seed);
+
+// Archives written record by record, for what no tool writes on purpose:
+// stored entries one after the other, then the directory and the end record.
+struct CraftedArchive {
+    QByteArray bytes;                    // local headers and data so far
+    std::vector<CentralRecord> records;  // one per entry, as the directory will hold them
+
+    // The record of a stored entry holding `data`, its local header at `offset`.
+    static CentralRecord Stored(const QByteArray& name, const QByteArray& data, quint64 offset = 0);
+    static QByteArray LocalHeaderOf(const CentralRecord& record);
+    // The central directory of `records` at `offset`, and the end record after it.
+    static QByteArray Directory(const std::vector<CentralRecord>& records, quint64 offset);
+
+    CraftedArchive& add(const QByteArray& name, const QByteArray& data);
+    // Adds an entry as the record says, its local header made from the record.
+    CraftedArchive& addRecord(CentralRecord record, const QByteArray& data);
+    QByteArray archive() const { return bytes + Directory(records, static_cast<quint64>(bytes.size())); }
+};
 
 // A component on drive C: of a temporary prefix, with scripted dialogs.
 struct ComponentBench {

@@ -62,3 +62,26 @@ TEST(VzArchiveTool, AddListTestExtractAndReportFaults)
     r = tool({QStringLiteral("extract"), archive});
     EXPECT_EQ(r.exitCode, 2);
 }
+
+TEST(VzArchiveTool, ListAddsDeclaredSizesNearTwoToTheSixtyFourWithoutOverflow)
+{
+    TempDir dir;
+    auto claiming = [&](const QString& file, int count, quint64 eachBytes) {
+        CraftedArchive crafted;
+        for (int i = 0; i < count; ++i) {
+            CentralRecord record = CraftedArchive::Stored(QByteArray("claim") + QByteArray::number(i), "x");
+            record.uncompressedSize = eachBytes;
+            crafted.addRecord(record, "x");
+        }
+        return writeFile(dir.file(file), crafted.archive());
+    };
+    // Beyond a signed 64-bit total, still within an unsigned one.
+    ToolResult r = tool({QStringLiteral("list"), claiming(QStringLiteral("two.zip"), 2, quint64(1) << 62)});
+    EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains(QStringLiteral("2 entries, 9223372036854775808 bytes"))) << r.output.toStdString();
+    // Beyond any 64-bit total.
+    r = tool({QStringLiteral("list"), claiming(QStringLiteral("three.zip"), 3, quint64(1) << 63)});
+    EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
+    EXPECT_TRUE(r.output.contains(QStringLiteral("3 entries, more than 18446744073709551615 bytes")))
+        << r.output.toStdString();
+}

@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
+#include <limits>
 
 using namespace vz;
 
@@ -69,17 +70,23 @@ int list(ArchiveComponent& archive)
         return 1;
     }
     std::printf("%12s %12s %-8s %-19s %-8s %s\n", "size", "packed", "method", "modified", "crc32", "name");
-    qint64 total = 0;
+    // Declared sizes are the archive's word, up to 2^64 each: summed without overflow.
+    quint64 total = 0;
+    bool totalOverflowed = false;
     for (const DirectoryEntry& e : archive.Entries()) {
         const CentralRecord& r = e.record;
         std::printf("%12llu %12llu %-8s %-19s %08x %s\n", static_cast<unsigned long long>(r.uncompressedSize),
                     static_cast<unsigned long long>(r.compressedSize),
                     r.method == 0 ? "stored" : r.method == 8 ? "deflated" : "other",
                     dosTimeText(r.dosTime).toUtf8().constData(), r.crc32, e.name.toUtf8().constData());
-        total += static_cast<qint64>(r.uncompressedSize);
+        totalOverflowed |= __builtin_add_overflow(total, r.uncompressedSize, &total);
     }
-    std::printf("%zu entries, %lld bytes, %d volume(s)\n", archive.Entries().size(), static_cast<long long>(total),
-                archive.VolumeCount());
+    if (totalOverflowed)
+        std::printf("%zu entries, more than %llu bytes, %d volume(s)\n", archive.Entries().size(),
+                    static_cast<unsigned long long>(std::numeric_limits<quint64>::max()), archive.VolumeCount());
+    else
+        std::printf("%zu entries, %llu bytes, %d volume(s)\n", archive.Entries().size(),
+                    static_cast<unsigned long long>(total), archive.VolumeCount());
     return 0;
 }
 
