@@ -7,7 +7,10 @@
 namespace vz {
 
 namespace {
-constexpr qsizetype MaxHeaderBytes = 16384;
+// A part's head is a few short lines (curl's and the program's have two to
+// four); these bounds keep a hostile one from growing without limit.
+constexpr qsizetype MaxPartHeadBytes = 16384;
+constexpr int MaxPartHeadLines = 64;
 }
 
 struct MultipartReader::State {
@@ -17,6 +20,8 @@ struct MultipartReader::State {
     Stage stage = Preamble;
     QByteArray buffer;  // bytes received and not yet dealt with
     HttpHeaders headers;
+    qsizetype headBytes = 0;  // of the current part's head, line ends included
+    int headLines = 0;
 
     explicit State(const QByteArray& boundary)
         : delimiter("\r\n--" + boundary),
@@ -77,6 +82,8 @@ bool MultipartReader::Feed(const char* data, qint64 size) {
             }
             pos = lf + 1;
             s.headers.Clear();
+            s.headBytes = 0;
+            s.headLines = 0;
             s.stage = State::Headers;
             progress = true;
             break;
@@ -84,7 +91,12 @@ bool MultipartReader::Feed(const char* data, qint64 size) {
         case State::Headers: {
             const qsizetype lf = s.buffer.indexOf('\n', pos);
             if (lf < 0) {
-                if (s.buffer.size() - pos > MaxHeaderBytes) s.stage = State::Broken;
+                if (s.headBytes + s.buffer.size() - pos > MaxPartHeadBytes) s.stage = State::Broken;
+                break;
+            }
+            s.headBytes += lf + 1 - pos;
+            if (s.headBytes > MaxPartHeadBytes || ++s.headLines > MaxPartHeadLines) {
+                s.stage = State::Broken;
                 break;
             }
             QByteArray line = s.buffer.mid(pos, lf - pos);

@@ -22,7 +22,8 @@ public:
     // The current part's data is complete.
     std::function<void()> OnPartEnd;
 
-    // Takes the next bytes of the body; false once the body is malformed.
+    // Takes the next bytes of the body; false once the body is malformed,
+    // which includes a part head of more than 16 KiB or 64 lines.
     bool Feed(const char* data, qint64 size);
     // The closing delimiter has been read.
     bool Finished() const;
