@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth x11-apps x11-utils trayer xdotool imagemagick
   zip unzip p7zip-full libarchive-tools rsync curl python3
   libgtest-dev libgmock-dev
+  libmicrohttpd-dev
   fonts-dejavu-core attr
 )
 

@@ -1,6 +1,7 @@
 // The reference replication service, run as its own process: exercised with
 // curl and with the program's client.
 #include "tests/support/TempPrefix.h"
+#include "tests/web/ServiceProcess.h"
 #include "tests/web/WebTestSupport.h"
 #include "web/HttpErrors.h"
 #include "web/ReplicationService.h"
@@ -15,61 +16,6 @@ using namespace vz;
 using namespace vz::test;
 
 namespace {
-
-class ServiceProcess {
-public:
-    explicit ServiceProcess(const QString& root, const QStringList& extra = {}) {
-        process_.start(QString::fromLocal8Bit(qgetenv("VZ_BINARY_DIR")) +
-                           QStringLiteral("/tools/replication-service/vz-replication-service"),
-                       QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"), root} + extra);
-        if (!process_.waitForStarted(30000)) ADD_FAILURE() << "service did not start";
-        while (!process_.canReadLine() && process_.waitForReadyRead(30000)) {
-        }
-        const QByteArray first = process_.readLine().trimmed();
-        if (!first.startsWith("listening on 127.0.0.1:")) ADD_FAILURE() << "first line: " << first.constData();
-        port_ = first.mid(first.lastIndexOf(':') + 1).toUShort();
-    }
-    ~ServiceProcess() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(30000);
-        }
-    }
-    quint16 port() const { return port_; }
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/Zuvavivevo/").arg(port_); }
-    // SIGTERM; the exit code, and what it logged on standard error.
-    int Stop(QByteArray* log) {
-        process_.terminate();
-        process_.waitForFinished(30000);
-        if (log) *log = process_.readAllStandardError();
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-
-private:
-    QProcess process_;
-    quint16 port_ = 0;
-};
-
-struct CurlResult {
-    int httpCode = 0;
-    QByteArray body;
-};
-
-CurlResult curl(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral("curl"), QStringList{QStringLiteral("-sg"), QStringLiteral("-w"), QStringLiteral("\n%{http_code}")} + arguments);
-    p.waitForFinished(120000);
-    const QByteArray out = p.readAllStandardOutput();
-    const qsizetype nl = out.lastIndexOf('\n');
-    return {out.mid(nl + 1).toInt(), out.left(nl)};
-}
-
-QByteArray randomBytes(qsizetype size) {
-    QByteArray bytes(size, '\0');
-    QRandomGenerator generator{quint32(size)};
-    for (char& c : bytes) c = char(generator.generate());
-    return bytes;
-}
 
 class ReplicationServerTest : public ::testing::Test {
 protected:
@@ -179,6 +125,20 @@ TEST_F(ReplicationServerTest, BrokenOversizedAndMalformedUploadsLeaveTheGoodArch
     EXPECT_EQ(service.Stop(&log), 0);
     EXPECT_EQ(readFile(archive(id)), good);
     EXPECT_EQ(leftovers(), QStringList{QStringLiteral("station.zip")});
+}
+
+TEST_F(ReplicationServerTest, TheLogCarriesEachRequestAsItCame) {
+    ServiceProcess service(root);
+    const QByteArray targets[] = {"/Zuvavivevo/Replicacao/%2e%2e.zip", "/Zuvavivevo/Remover.aspx?guid=a%2Fb%1"};
+    for (const QByteArray& target : targets) {
+        RawClient client("127.0.0.1", service.port());
+        ASSERT_TRUE(client.Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        EXPECT_TRUE(client.ReadAll().startsWith("HTTP/1.1 400 Bad Request\r\n"));
+    }
+    QByteArray log;
+    EXPECT_EQ(service.Stop(&log), 0);
+    for (const QByteArray& target : targets)
+        EXPECT_TRUE(log.contains(QByteArray(" 127.0.0.1 \"GET " + target + " HTTP/1.1\" 400 11\n"))) << log.constData();
 }
 
 TEST_F(ReplicationServerTest, TheProgramsClientAgainstTheService) {

@@ -1,5 +1,6 @@
 // vz-replication-service: the reference replication web service.
 //   vz-replication-service [--address ADDR] [--port N] [--root FOLDER] [--max-upload-bytes N]
+//                          [limits: see usage()]
 // Prints "listening on ADDR:PORT" as its first line, logs one line per
 // request on standard error, and stops cleanly on SIGINT or SIGTERM.
 
@@ -7,6 +8,7 @@
 
 #include <QString>
 #include <csignal>
+#include <limits>
 #include <cstdio>
 #include <mutex>
 #include <pthread.h>
@@ -16,8 +18,10 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: vz-replication-service [--address ADDR] [--port N] [--root FOLDER] "
-                 "[--max-upload-bytes N]\n");
+                 "usage: vz-replication-service [--address ADDR] [--port N] [--root FOLDER]\n"
+                 "         [--max-upload-bytes N] [--head-timeout-ms N] [--min-upload-rate BYTES_PER_S]\n"
+                 "         [--rate-window-ms N] [--send-timeout-ms N] [--drain-bytes N] [--drain-timeout-ms N]\n"
+                 "         [--max-connections N] [--max-connections-per-address N]\n");
     return 2;
 }
 
@@ -25,29 +29,51 @@ int usage() {
 
 int main(int argc, char** argv) {
     vz::ReplicationServerOptions options;
+    vz::ConnectionLimits& limits = options.limits;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (i + 1 >= argc) return usage();
         const QString value = QString::fromLocal8Bit(argv[++i]);
         bool ok = true;
+        const auto number = [&](qint64 least, qint64 most) {
+            const qint64 n = value.toLongLong(&ok);
+            ok = ok && n >= least && n <= most;
+            return n;
+        };
+        constexpr qint64 MaxMs = 24LL * 3600 * 1000;
         if (arg == QLatin1String("--address")) {
             options.address = value;
         } else if (arg == QLatin1String("--port")) {
-            const uint port = value.toUInt(&ok);
-            ok = ok && port <= 65535;
-            options.port = quint16(port);
+            options.port = quint16(number(0, 65535));
         } else if (arg == QLatin1String("--root")) {
             options.root = value;
         } else if (arg == QLatin1String("--max-upload-bytes")) {
-            options.maxUploadBytes = value.toLongLong(&ok);
-            ok = ok && options.maxUploadBytes >= 0;
+            options.maxUploadBytes = number(0, std::numeric_limits<qint64>::max());
+        } else if (arg == QLatin1String("--head-timeout-ms")) {
+            limits.headTimeoutMs = int(number(1, MaxMs));
+        } else if (arg == QLatin1String("--min-upload-rate")) {
+            limits.minUploadBytesPerSecond = number(0, qint64(1) << 40);
+        } else if (arg == QLatin1String("--rate-window-ms")) {
+            limits.rateWindowMs = int(number(1, MaxMs));
+        } else if (arg == QLatin1String("--send-timeout-ms")) {
+            limits.sendTimeoutMs = int(number(1, MaxMs));
+        } else if (arg == QLatin1String("--drain-bytes")) {
+            limits.drainBytes = number(0, qint64(1) << 40);
+        } else if (arg == QLatin1String("--drain-timeout-ms")) {
+            limits.drainTimeoutMs = int(number(1, MaxMs));
+        } else if (arg == QLatin1String("--max-connections")) {
+            limits.maxConnections = int(number(1, 1000000));
+        } else if (arg == QLatin1String("--max-connections-per-address")) {
+            limits.maxConnectionsPerAddress = int(number(1, 1000000));
         } else {
             ok = false;
         }
         if (!ok) return usage();
     }
 
-    // The signals are taken by sigwait below, in no other thread.
+    // The signals are taken by sigwait below, in no other thread; a client
+    // that goes away in the middle of an answer must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -67,11 +93,11 @@ int main(int argc, char** argv) {
     std::printf("listening on %s:%u\n", options.address.toLocal8Bit().constData(), unsigned(server.Port()));
     std::fflush(stdout);
 
-    std::thread acceptor([&server] { server.Run(); });
+    std::thread serving([&server] { server.Run(); });
     int received = 0;
     sigwait(&stopSignals, &received);
     server.Stop();
-    acceptor.join();
+    serving.join();
     std::fprintf(stderr, "stopped\n");
     return 0;
 }
