@@ -77,6 +77,7 @@ const QHash<int, QString>& texts()
         {UnsafeName, QStringLiteral("Unsafe file name in archive: %s")},
         {CrcError, QStringLiteral("CRC error in %s")},
         {Busy, QStringLiteral("Busy, please wait")},
+        {OverlappingEntries, QStringLiteral("Overlapping entries in archive: %s")},
     };
     return table;
 }
@@ -99,6 +100,14 @@ QString Text(int id, const QString& argument)
     if (at >= 0)
         text.replace(at, 2, argument);
     return text;
+}
+
+QString ShownName(const QString& name)
+{
+    constexpr qsizetype kShownChars = 512;
+    if (name.size() <= kShownChars)
+        return name;
+    return name.left(kShownChars / 2) + QStringLiteral("...") + name.right(kShownChars / 2);
 }
 
 bool NeverShown(int id)

@@ -80,6 +80,7 @@ enum Id : int {
     UnsafeName,
     CrcError,
     Busy,
+    OverlappingEntries,
 };
 
 // A failure as an operation step returns it: the message and its %s argument.
@@ -93,6 +94,9 @@ struct Failure {
 QString Text(int id);
 // The text with its first "%s" replaced by `argument`.
 QString Text(int id, const QString& argument);
+// An entry name as a message shows it: one of tens of kilobytes (a hostile
+// archive's) is cut in the middle.
+QString ShownName(const QString& name);
 // Messages that are recorded as the operation's code but never shown.
 bool NeverShown(int id);
 

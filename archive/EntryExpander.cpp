@@ -35,7 +35,11 @@ public:
 
     ExpandJob::Result run()
     {
-        if (!job_.outputPath.isEmpty()) {
+        if (job_.output.isOpen()) {
+            // Written through the descriptor made with the name: never reopened by a name that
+            // something else could have taken meanwhile.
+            out_ = std::move(job_.output);
+        } else if (!job_.outputPath.isEmpty()) {
             out_ = HostFile::create(job_.outputPath, ShareMode::None);
             if (!out_.isOpen())
                 return ExpandJob::Result::CreateFailed;

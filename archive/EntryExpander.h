@@ -25,6 +25,7 @@ struct ExpandJob {
     quint64 uncompressedSize = 0;
     quint32 crc32 = 0;
     QString outputPath;          // empty: test only
+    HostFile output;             // the output file, already made (O_EXCL) and held; else made here
     qint64 modifiedUnixMs = 0;
     std::optional<quint32> permissionBits;  // none: the mode the file was created with
     bool readOnly = false;                  // with that mode: no write bits

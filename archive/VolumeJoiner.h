@@ -2,7 +2,9 @@
 // Joins a volume set into one plain archive before extraction: every
 // entry's local header (rewritten from its central record) and data, copied
 // from the volumes, then a new central directory and end record; no split
-// signature.
+// signature. Every local header is read before anything is written: a set
+// whose entries share bytes (ArchiveMessage::OverlappingEntries) or whose
+// joined archive would not fit the free space is refused whole.
 
 #include "archive/ArchiveDirectory.h"
 #include "archive/ArchiveMessages.h"

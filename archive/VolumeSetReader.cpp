@@ -59,6 +59,8 @@ HostFile* VolumeSetReader::open(int index, Status& status)
 
 qint64 VolumeSetReader::volumeSize(int index)
 {
+    if (const auto known = sizes_.find(index); known != sizes_.end())
+        return known->second;
     Status status;
     if (!open(index, status))
         return -1;
@@ -125,6 +127,39 @@ VolumeSetReader::Status VolumeSetReader::readSpanning(VolumePosition& at, char* 
         bytes -= chunk;
     }
     return Status::Ok;
+}
+
+std::optional<qint64> VolumeSetReader::linearOffset(VolumePosition at)
+{
+    if (at.volume < 0 || at.volume >= count_ || at.offset < 0)
+        return std::nullopt;
+    // Where each volume starts, worked out once as far as needed.
+    while (static_cast<int>(starts_.size()) <= at.volume) {
+        const int previous = static_cast<int>(starts_.size()) - 1;
+        if (previous < 0) {
+            starts_.push_back(0);
+            continue;
+        }
+        const qint64 size = volumeSize(previous);
+        if (size < 0)
+            return std::nullopt;
+        starts_.push_back(starts_.back() + size);
+    }
+    const qint64 size = volumeSize(at.volume);
+    if (size < 0 || at.offset > size)
+        return std::nullopt;
+    return starts_[static_cast<size_t>(at.volume)] + at.offset;
+}
+
+std::optional<qint64> VolumeSetReader::totalSize()
+{
+    if (count_ < 1)
+        return std::nullopt;
+    const qint64 last = volumeSize(count_ - 1);
+    const auto start = linearOffset(VolumePosition{count_ - 1, 0});
+    if (last < 0 || !start)
+        return std::nullopt;
+    return *start + last;
 }
 
 }  // namespace vz

@@ -12,6 +12,8 @@
 #include <QString>
 #include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace vz {
 
@@ -39,6 +41,13 @@ public:
     // Moves a position at the very end of a volume to the start of the next.
     Status normalize(VolumePosition& at);
 
+    // The position counted from the start of the first volume, as if the
+    // volumes were one file; nothing when a volume before it is missing or
+    // the offset lies outside its volume.
+    std::optional<qint64> linearOffset(VolumePosition at);
+    // The bytes of every volume together; nothing when one is missing.
+    std::optional<qint64> totalSize();
+
 private:
     HostFile* open(int index, Status& status);
 
@@ -47,6 +56,7 @@ private:
     enum class Form { Unknown, Span, Numbered } form_ = Form::Unknown;
     std::map<int, std::unique_ptr<HostFile>> files_;
     std::map<int, qint64> sizes_;
+    std::vector<qint64> starts_;  // linear offset of volume i
 };
 
 }  // namespace vz

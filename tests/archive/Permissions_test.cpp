@@ -5,6 +5,7 @@
 #include "archive/ArchiveMessages.h"
 #include "archive/ZipFormat.h"
 #include "tests/archive/ArchiveTestKit.h"
+#include "tests/support/faultfs/FaultInjection.h"
 
 #include <QDir>
 #include <QFile>
@@ -262,11 +263,18 @@ TEST(Permissions, AStoppedExtractionRemovesItsReadOnlyTemporaryFiles)
         setMode(b.c(name), 0444);
     }
     ASSERT_EQ(b.exporter(0)->Add(), 0);
-    // A folder where the first file goes stops the extraction at that file.
-    writeFile(b.c(QStringLiteral("R/Replicacao/C/a.txt/dentro.txt")), QByteArrayLiteral("x"));
+    // The disk fails the first file's move into place: the extraction stops
+    // there, with the later files already expanded beside their targets.
     auto importer = b.importer(QStringLiteral("C:\\1A2B.zip"), QStringLiteral("C:\\R\\"));
     b.dialogs.answerMessage(QStringLiteral("Creation of output file failed"));
-    EXPECT_EQ(importer->Extract(), ArchiveMessage::CreateOutputFailed);
+    faults::Rule rule;
+    rule.fault = faults::Fault::RenameFails;
+    rule.pathPrefix = b.c(QStringLiteral("R/Replicacao/C/a.txt")).toStdString();
+    {
+        faults::ScopedFault fault(rule);
+        EXPECT_EQ(importer->Extract(), ArchiveMessage::CreateOutputFailed);
+        EXPECT_EQ(faults::failuresInjected(), 1);
+    }
     EXPECT_TRUE(b.dialogs.scriptDone());
-    EXPECT_EQ(listFiles(b.c(QStringLiteral("R"))), QStringList{QStringLiteral("Replicacao/C/a.txt/dentro.txt")});
+    EXPECT_EQ(listFiles(b.c(QStringLiteral("R"))), QStringList());
 }
