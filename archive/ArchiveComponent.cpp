@@ -4,6 +4,7 @@
 #include "platform/TemporaryFiles.h"
 
 #include "archive/CompressionEngine.h"
+#include "archive/SafeEntryPath.h"
 #include "archive/VolumeJoiner.h"
 #include "archive/VolumeSpanner.h"
 #include "platform/WindowsPath.h"
@@ -288,6 +289,21 @@ int ArchiveComponent::runAdd()
     return dialogs_.errorCode();
 }
 
+const DirectoryEntry* ArchiveComponent::entryOutsideRequiredFolder() const
+{
+    if (ExtractOnlyBelow.isEmpty())
+        return nullptr;
+    for (const DirectoryEntry& entry : directory_.entries()) {
+        const auto components = SafeEntryPath::Components(entry.name);
+        // The folder itself may be an entry; a file of that name may not.
+        const bool below = components && components->first() == ExtractOnlyBelow &&
+                           (components->size() > 1 || entry.isFolder());
+        if (!below)
+            return &entry;
+    }
+    return nullptr;
+}
+
 int ArchiveComponent::runExtract()
 {
     if (archiveFileName_.isEmpty()) {
@@ -306,6 +322,11 @@ int ArchiveComponent::runExtract()
         return dialogs_.errorCode();
     if (directory_.entries().empty()) {
         dialogs_.Report(ZipNotOpened);
+        return dialogs_.errorCode();
+    }
+
+    if (const DirectoryEntry* outside = entryOutsideRequiredFolder()) {
+        dialogs_.Report(UnsafeName, ShownName(outside->name));
         return dialogs_.errorCode();
     }
 

@@ -62,6 +62,10 @@ public:
     quint32 ExtractOptions = 0;
     QStringList IncludeSpecs;         // Windows paths: folders ("C:\Replicacao\"), files, "folder\*.ext"
     QString ExtractBaseDir;           // Windows path, ends in "\"
+    // When set (a folder name, "Replicacao"), Extract takes only archives
+    // whose every entry lies below that folder: one entry elsewhere refuses
+    // the archive whole, with the unsafe-name message, and nothing is written.
+    QString ExtractOnlyBelow;
     bool Unattended = false;
     QStringList AddStoreSuffixes;     // stored without compression, compared without case
     qint64 MinFreeVolumeSize = 65536;
@@ -96,6 +100,8 @@ private:
     bool checkWritable(const QString& hostPath);
     QString makeTempArchive();
     void readDirectory(bool reportMissing);
+    // The first entry outside ExtractOnlyBelow, or nothing.
+    const DirectoryEntry* entryOutsideRequiredFolder() const;
 
     const FileSystem& fs_;
     EventPump& pump_;

@@ -3,11 +3,14 @@
 #include "archive/ArchiveMessages.h"
 #include "archive/VolumeNaming.h"
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/FileUtilities.h"
 #include "platform/Timestamp.h"
 #include "staging/CopyEngine.h"
 
 #include <QStringList>
+
+#include <algorithm>
 
 namespace vz {
 
@@ -18,6 +21,15 @@ bool ExtractedWhole(int errorCode)
 {
     return errorCode == ArchiveMessage::None || errorCode == ArchiveMessage::ZipStructureWarning ||
            errorCode == ArchiveMessage::CommentReadError;
+}
+
+// A first-level folder of RestoreRoot that stands for a drive: "C", "d".
+bool IsDriveLetter(const QString& name)
+{
+    if (name.size() != 1)
+        return false;
+    const char16_t c = name.at(0).unicode();
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
 }
 
 }  // namespace
@@ -36,6 +48,10 @@ void ExtractionAndRestore::SetUpImportArchive(ArchiveComponent& archive)
     archive.KeepFreeOnDisk1 = 0;
     archive.KeepFreeOnAllDisks = 0;
     archive.IncludeSpecs.clear();
+    // Everything an export packs lies below its staging folder; an archive
+    // with anything else (from an impersonated service, say) could put files
+    // beside the program, so it is not taken at all.
+    archive.ExtractOnlyBelow = QStringLiteral("Replicacao");
 }
 
 bool ExtractionAndRestore::ExtractArchive(const QString& archiveFolder, bool webMode)
@@ -110,9 +126,16 @@ void ExtractionAndRestore::RestoreFolders(bool siblingWasRunning)
     s_.sibling.AskSiblingToClose();
     try {
         CopyEngine engine(s_.fileSystem, frame, settings.ExeDrive);
+        // The program's own files are never restored over: its executable,
+        // the helper programs beside it and its settings file.
+        const QString executable = hostfs::executablePath();
+        QStringList programFolders{executable.left(std::max<qsizetype>(executable.lastIndexOf(QLatin1Char('/')), 1))};
+        if (const auto exeFolder = s_.fileSystem.toHost(settings.ExeFolder))
+            programFolders << *exeFolder;
+        engine.SetProtectedFolders(programFolders);
         for (const QString& name : names) {
             // A drive is one letter; a share's folder is named after the share.
-            if (name.size() != 1) {
+            if (!IsDriveLetter(name)) {
                 shares_ << name;
                 continue;
             }

@@ -8,6 +8,12 @@
 // restored (held open, read-only, no such drive, a full disk) fails the
 // restore step once every other file has been restored: RestoreRoot and the
 // downloaded archive stay, so the import can simply be run again.
+//
+// The archive is not trusted: one entry outside "Replicacao/" refuses it
+// whole (the extraction step fails), only first-level folders named after a
+// drive letter are restored, and the program's own files (its executable,
+// the helper programs beside it, its settings file) are never written: such
+// a file counts as one that could not be restored.
 
 #include "import/ImportServices.h"
 
@@ -51,8 +57,9 @@ public:
 
     // The files the last restore could not restore.
     const std::vector<CopyFailure>& RestoreFailures() const { return failures_; }
-    // First-level folders of RestoreRoot that name a network share: the
-    // archive does not say which server they came from, so they are not restored.
+    // First-level folders of RestoreRoot that name no drive letter (a network
+    // share's): the archive does not say which server they came from, so they
+    // are not restored.
     const QStringList& SharesNotRestored() const { return shares_; }
 
 private:

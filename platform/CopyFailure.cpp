@@ -21,6 +21,9 @@ QString CopyFailureReason(int errorNumber)
     case ENOENT: return QStringLiteral("arquivo ou pasta não encontrado");
     case ENODEV: return QStringLiteral("unidade inexistente");
     case EISDIR: return QStringLiteral("existe uma pasta com esse nome");
+    // What the copy engine records for a file it refuses to write: one of
+    // the program's own (its executable, helpers, settings file).
+    case ECANCELED: return QStringLiteral("arquivo protegido do próprio programa");
     case 0: return QStringLiteral("motivo desconhecido");
     default: return hostfs::errorText(errorNumber);
     }

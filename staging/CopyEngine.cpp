@@ -108,6 +108,21 @@ QString CopyEngine::StagingPathFor(const QString& path) const
 
 std::optional<QString> CopyEngine::stagingRootHost() const { return fs_.toHost(StagingRoot()); }
 
+void CopyEngine::SetProtectedFolders(const QStringList& hostFolders)
+{
+    protectedFolders_.clear();
+    for (const QString& folder : hostFolders)
+        protectedFolders_ << hostfs::canonicalPath(folder);
+}
+
+bool CopyEngine::isProtected(const std::optional<QString>& hostFolder) const
+{
+    // Compared as the file system resolves them: a drive's link or a
+    // differently written path leads to the same folder.
+    return hostFolder && !protectedFolders_.isEmpty() &&
+           protectedFolders_.contains(hostfs::canonicalPath(*hostFolder));
+}
+
 Timestamp CopyEngine::FatModifiedTime(qint64 unixMs) { return RoundToFat(TimestampFromUnixMs(unixMs)); }
 
 Timestamp CopyEngine::FileModifiedTime(const QString& path) const
@@ -247,6 +262,8 @@ bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>&
     // platform's whole-file copy; everything else keeps its date through the
     // FAT form.
     const bool platformCopy = destination.contains(QLatin1String("Vireodb"));
+    // Looked at once per folder: the files of a protected one are refused one by one.
+    const bool protectedTarget = isProtected(target.hostPath());
     std::vector<QString> subfolders;
     const Listing listing = walkEntries(*sourceHost, frame_, [&](const DirEntry& entry) {
         // Every entry counts, copied or not; folders add 0.
@@ -258,8 +275,13 @@ bool CopyEngine::copyEntries(const CopyCall& call, const std::optional<QString>&
         // (a copy in progress, or the leftover of one) are never copied.
         if (!entry.isFolder && FatModifiedTime(entry.modifiedUnixMs) > call.threshold &&
             !hostfs::isTemporaryName(entry.name)) {
-            copyFile(hostChild(*sourceHost, entry.name), target.child(entry.name), source, destination, entry,
-                     platformCopy);
+            if (protectedTarget) {
+                failures_.push_back(CopyFailure{source + entry.name, destination + entry.name, ProtectedTargetError,
+                                                FatModifiedTime(entry.modifiedUnixMs)});
+            } else {
+                copyFile(hostChild(*sourceHost, entry.name), target.child(entry.name), source, destination, entry,
+                         platformCopy);
+            }
         }
         if (call.recursive && isEnterable(entry))
             subfolders.push_back(entry.name);

@@ -34,6 +34,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -50,6 +51,14 @@ public:
     // mirror, which a crashed export leaves to be started afresh, where it
     // saves a rename per file. Off by default (the restore needs it off).
     void SetNewFilesInPlace(bool on) { newFilesInPlace_ = on; }
+
+    // Folders that no file is ever written into directly: the program's own
+    // folder, which holds its executable, its helper programs and its
+    // settings file, so that a restored archive cannot replace the program.
+    // A file the copy would write there is recorded in Failures() with
+    // ProtectedTargetError and not touched. Host paths; links are resolved.
+    void SetProtectedFolders(const QStringList& hostFolders);
+    static constexpr int ProtectedTargetError = ECANCELED;
 
     // What could not be copied since the engine was made or last cleared,
     // in the order it happened.
@@ -109,12 +118,14 @@ private:
                   const QString& destination, const DirEntry& entry, bool platformCopy);
     double folderSize(const std::optional<QString>& host, bool recursive, const std::optional<QString>& skipHost);
     std::optional<QString> stagingRootHost() const;
+    bool isProtected(const std::optional<QString>& hostFolder) const;
 
     const FileSystem& fs_;
     RunFrame& frame_;
     QString exeDrive_;
     CopyProgress progress_;
     bool newFilesInPlace_ = false;
+    QStringList protectedFolders_;  // canonical host paths
     std::vector<CopyFailure> failures_;
 };
 

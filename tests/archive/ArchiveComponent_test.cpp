@@ -479,3 +479,34 @@ TEST(ArchiveComponent, ASecondOperationWhileOneRunsIsRefused)
     EXPECT_FALSE(archive.Busy());
     EXPECT_TRUE(QFile::exists(b.c(QStringLiteral("1A2B.zip"))));
 }
+
+TEST(ArchiveComponent, AnEntryOutsideTheRequiredFolderRefusesTheWholeArchive)
+{
+    ComponentBench b;
+    const QString archive = writeFile(b.c(QStringLiteral("1A2B.zip")), CraftedArchive()
+                                                                            .add("Replicacao/C/a.txt", "staged")
+                                                                            .add("Replicacao/C/b.txt", "staged")
+                                                                            .add("vireo-zuvavivevo", "not staged")
+                                                                            .add("Replicacao/C/c.txt", "staged")
+                                                                            .archive());
+    auto importer = b.importer(QStringLiteral("C:\\1A2B.zip"), QStringLiteral("C:\\R\\"));
+    importer->ExtractOnlyBelow = QStringLiteral("Replicacao");
+    b.dialogs.answerMessage(QStringLiteral("Unsafe file name in archive: vireo-zuvavivevo"));
+    EXPECT_EQ(importer->Extract(), ArchiveMessage::UnsafeName);
+    EXPECT_TRUE(b.dialogs.scriptDone());
+    EXPECT_TRUE(listFiles(b.c(QStringLiteral("R"))).isEmpty());
+
+    // A file named like the folder is outside it too; the folder's own entry is not.
+    writeFile(archive, CraftedArchive().add("Replicacao/", "").add("Replicacao/C/a.txt", "staged").archive());
+    importer = b.importer(QStringLiteral("C:\\1A2B.zip"), QStringLiteral("C:\\R\\"));
+    importer->ExtractOnlyBelow = QStringLiteral("Replicacao");
+    EXPECT_EQ(importer->Extract(), 0);
+    EXPECT_EQ(listFiles(b.c(QStringLiteral("R"))), QStringList{QStringLiteral("Replicacao/C/a.txt")});
+    writeFile(archive, CraftedArchive().add("Replicacao", "a file").add("Replicacao/C/a.txt", "staged").archive());
+    importer = b.importer(QStringLiteral("C:\\1A2B.zip"), QStringLiteral("C:\\R2\\"));
+    importer->ExtractOnlyBelow = QStringLiteral("Replicacao");
+    b.dialogs.answerMessage(QStringLiteral("Unsafe file name in archive: Replicacao"));
+    EXPECT_EQ(importer->Extract(), ArchiveMessage::UnsafeName);
+    EXPECT_TRUE(b.dialogs.scriptDone());
+    EXPECT_FALSE(QFile::exists(b.c(QStringLiteral("R2/Replicacao"))));
+}

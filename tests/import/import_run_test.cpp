@@ -212,17 +212,20 @@ TEST_F(ImportRunTest, FileModeTakesTheArchiveFromTheChosenFolderAndLeavesItThere
     EXPECT_FALSE(QFile::exists(kit.service.archivePath()));  // the removal is asked in file mode too
 }
 
-TEST_F(ImportRunTest, AnArchiveWithoutTheRestoreFolderFailsTheRestoreWithoutTouchingTheSibling)
+TEST_F(ImportRunTest, AnArchiveWithoutTheRestoreFolderIsRefusedWithoutTouchingTheSibling)
 {
     const QString work = kit.station.host(QStringLiteral("D:\\obra"));
     writeFile(work + QStringLiteral("/outro/x.txt"), "x");
     zipInto(kit.station.host(QStringLiteral("D:\\obra\\")) + QLatin1Char('/') + ArchiveFile, work,
             {QStringLiteral("outro")});
     kit.sibling.running = true;
-    kit.dialogs.answerMessage(ImportDriver::SiblingWarning).answerOpen(QStringLiteral("D:\\obra\\") + ArchiveFile);
+    kit.dialogs.answerMessage(ImportDriver::SiblingWarning)
+        .answerOpen(QStringLiteral("D:\\obra\\") + ArchiveFile)
+        .answerMessage(QStringLiteral("Unsafe file name in archive: outro/"));
     kit.runImport(ImportSource::File);
     EXPECT_TRUE(kit.dialogs.scriptDone());
-    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepFailed}));
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepFailed, StepFailed}));
+    EXPECT_FALSE(kit.station.exists(Installation::ExeFolder + QStringLiteral("outro\\x.txt")));
     EXPECT_EQ(at(QStringLiteral("sibling: close")), -1);
     EXPECT_EQ(at(QStringLiteral("sibling: start")), -1);
     expectNotCompleted();
@@ -564,6 +567,73 @@ TEST_F(ImportRunTest, TheNextRunRemovesTheTemporaryFilesAKilledRunLeftButNotOnes
     QDirIterator trash(qEnvironmentVariable("XDG_DATA_HOME"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (trash.hasNext())
         EXPECT_FALSE(hostfs::isTemporaryName(QFileInfo(trash.next()).fileName()));
+}
+
+// An archive from an impersonated service: beside the staged files, one
+// meant for the program's own folder. Nothing of it is taken.
+TEST_F(ImportRunTest, AnArchiveWithAnEntryOutsideTheRestoreFolderIsNotRestoredAtAll)
+{
+    const QString settingsFile = Installation::ExeFolder + QStringLiteral("VireoReplicador.ini");
+    const QByteArray settingsBefore = kit.station.read(settingsFile);
+    const QByteArray padariaBefore = kit.station.read(Padaria);
+    ASSERT_FALSE(settingsBefore.isEmpty());
+    const QString work = kit.station.host(QStringLiteral("D:\\obra"));
+    writeFile(work + QStringLiteral("/Replicacao/C/Vireo/Vireo Cast/Comerciais/padaria.mp3"), "from the archive");
+    writeFile(work + QStringLiteral("/VireoReplicador.ini"), "[SERVIDOR]\r\nPASTA_SISTEMA=C:\\outro\r\n");
+    zipInto(work + QLatin1Char('/') + ArchiveFile, work,
+            {QStringLiteral("Replicacao"), QStringLiteral("VireoReplicador.ini")});
+    kit.sibling.running = true;
+    kit.dialogs.answerMessage(ImportDriver::SiblingWarning)
+        .answerOpen(QStringLiteral("D:\\obra\\") + ArchiveFile)
+        .answerMessage(QStringLiteral("Unsafe file name in archive: VireoReplicador.ini"));
+    kit.runImport(ImportSource::File);
+    EXPECT_TRUE(kit.dialogs.scriptDone()) << kit.dialogs.messageTexts().join(u'\n').toStdString();
+    EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepFailed, StepFailed}));
+    EXPECT_EQ(kit.station.read(settingsFile), settingsBefore);
+    EXPECT_EQ(kit.station.read(Padaria), padariaBefore);
+    EXPECT_FALSE(kit.station.fs.folderExists(RestoreRoot));
+    EXPECT_EQ(at(QStringLiteral("sibling: close")), -1);
+    expectNotCompleted();
+}
+
+// Staged paths that lead onto the program itself (its settings file, a
+// helper beside it, also written in other letter cases) are refused and
+// reported like any file that could not be restored; a first-level folder
+// that names no drive is not restored; everything else is.
+TEST_F(ImportRunTest, TheRestoreNeverWritesTheProgramsOwnFilesAndReportsThem)
+{
+    const QString settingsFile = Installation::ExeFolder + QStringLiteral("VireoReplicador.ini");
+    const QString helper = Installation::ExeFolder + QStringLiteral("vz-ajudante");
+    const QByteArray settingsBefore = kit.station.read(settingsFile);
+    ASSERT_FALSE(settingsBefore.isEmpty());
+    const QString work = kit.station.host(QStringLiteral("D:\\obra"));
+    const QString staged = work + QStringLiteral("/Replicacao/C/");
+    writeFile(staged + QStringLiteral("Vireo/Zuvavivevo/VireoReplicador.ini"), "[SERVIDOR]\r\nPASTA_SISTEMA=C:\\outro\r\n");
+    writeFile(staged + QStringLiteral("Vireo/Zuvavivevo/vz-ajudante"), "#!/bin/sh\n");
+    writeFile(staged + QStringLiteral("VIREO/zuvavivevo/vireoreplicador.INI"), "[SERVIDOR]\r\n");
+    writeFile(staged + QStringLiteral("Vireo/Vireo Cast/Comerciais/padaria.mp3"), "restored");
+    writeFile(work + QStringLiteral("/Replicacao/1/Jazz/Noite.mp3"), "a share's");
+    zipInto(work + QLatin1Char('/') + ArchiveFile, work, {QStringLiteral("Replicacao")});
+    kit.dialogs.answerOpen(QStringLiteral("D:\\obra\\") + ArchiveFile)
+        .answerMessage(ExtractionAndRestore::NotRestoredMessage.arg(3));
+    kit.runImport(ImportSource::File);
+    EXPECT_TRUE(kit.dialogs.scriptDone()) << kit.dialogs.messageTexts().join(u'\n').toStdString();
+    EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
+    EXPECT_EQ(kit.frame.importSteps.all(), States({StepDone, StepDone, StepFailed}));
+    EXPECT_EQ(kit.station.read(settingsFile), settingsBefore);
+    EXPECT_FALSE(kit.station.exists(helper));
+    EXPECT_EQ(QDir(kit.station.host(Installation::ExeFolder)).entryList(QDir::Files).filter(QStringLiteral(".ini"), Qt::CaseInsensitive),
+              QStringList{QStringLiteral("VireoReplicador.ini")});
+    EXPECT_EQ(kit.station.read(Padaria), QByteArray("restored"));
+    expectNotCompleted();
+    const QString log = QString::fromUtf8(kit.station.read(Installation::ExeFolder + RunLog::FileName));
+    EXPECT_TRUE(log.contains(QStringLiteral("Importação não concluída, 3 arquivo(s) não restaurado(s)"))) << log.toStdString();
+    for (const QString& refused : {settingsFile, helper, QStringLiteral("C:\\VIREO\\zuvavivevo\\vireoreplicador.INI")})
+        EXPECT_TRUE(log.contains(QStringLiteral("não copiado: ") + refused +
+                                 QStringLiteral(" (arquivo protegido do próprio programa)")))
+            << refused.toStdString() << "\n" << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("pasta de rede não restaurada: 1"))) << log.toStdString();
 }
 
 }  // namespace
