@@ -14,6 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   libmicrohttpd-dev
   fonts-dejavu-core attr
+  wine wine64 g++-mingw-w64-x86-64
 )
 
 missing=()
