@@ -11,15 +11,28 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/RegionalSettings.h"
+#include "platform/SiblingPrograms.h"
 #include "platform/TerminationRequests.h"
-#include "platform/X11SiblingProgram.h"
+#include "platform/WineSiblingProgram.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 
 #include <memory>
 #include <optional>
+
+namespace {
+
+// An installation under Wine without the helper would never see its sibling:
+// no close before a restore, no server started after it.
+const QString MissingSiblingHelperMessage = QStringLiteral(
+    "O programa auxiliar vz-sibling.exe não foi encontrado (%1). Sem ele o Vireo Cast, que roda no Wine, não é "
+    "encontrado nem fechado antes da exportação e da importação, e o seu servidor não é iniciado depois. "
+    "Copie o vz-sibling.exe para a pasta do programa.");
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -62,9 +75,16 @@ int main(int argc, char* argv[])
     });
     dialogs.setParentWindow(&window);
     QObject::connect(&window, &vz::MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // The sibling automation program: its X11 window, and, when the
+    // installation runs under Wine, its window inside the prefix through the
+    // helper beside the program.
+    const QString siblingHelper =
+        QFileInfo(exeHostPath).absolutePath() + QLatin1Char('/') + vz::WineSiblingProgram::HelperFileName;
+    const auto sibling = vz::SiblingPrograms::ForInstallation(fs, siblingHelper);
+    if (sibling->UsesWine() && !vz::hostfs::isFile(siblingHelper))
+        vz::ShowMessage(dialogs, vz::MainWindow::Title, MissingSiblingHelperMessage.arg(siblingHelper));
     // The export and import runs behind the start buttons and the tray's start items.
-    vz::X11SiblingProgram sibling(fs);
-    vz::RunWiring runs(window, sibling);
+    vz::RunWiring runs(window, *sibling);
 
     // A logout, a shutdown or a kill closes the window as its close box does.
     const int terminationFd = vz::TerminationRequests::install();

@@ -266,6 +266,11 @@ std::optional<QString> DriveMap::toWindows(const QString& hostPath) const
     return best->name + QLatin1Char('\\') + rest;
 }
 
+bool DriveMap::isWinePrefix() const
+{
+    return !prefix_.isEmpty() && hostfs::isFile(joinHost(prefix_, QStringLiteral("system.reg")));
+}
+
 bool DriveMap::isDriveRoot(const QString& hostPath) const
 {
     return std::any_of(drives_.begin(), drives_.end(), [&](const Drive& d) { return d.hostFolder == hostPath; });

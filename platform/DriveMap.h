@@ -44,6 +44,9 @@ public:
 
     // The prefix folder, empty for the Z: fallback.
     const QString& prefix() const { return prefix_; }
+    // True when Wine set the prefix up (it holds system.reg): the
+    // installation's programs then run in it under Wine, not only its drives.
+    bool isWinePrefix() const;
 
 private:
     QString prefix_;
