@@ -248,6 +248,12 @@ TEST_F(ServiceLimitsTest, PartHeadsAreBoundedInLinesAndBytes) {
 }
 
 TEST_F(ServiceLimitsTest, RunningOutOfDescriptorsWaitsInsteadOfSpinning) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The service is built like this test. UBSan checks a call through a
+    // vtable by writing the memory to a pipe, which it cannot open once the
+    // descriptors are gone: it would report every such call as invalid.
+    GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
     // The service gets 32 descriptors and 64 clients that stay.
     ServiceProcess service(root,
                            {QStringLiteral("--max-connections"), QStringLiteral("1000"),
