@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "staging/LeftoverFiles.h"
 #include "platform/FileUtilities.h"
+#include "platform/SiblingCloseWait.h"
 #include "staging/CopyEngine.h"
 #include "staging/ExportSources.h"
 
@@ -193,6 +194,8 @@ void ExportDriver::StageAll()
     if (siblingWasRunning)
         Message(SiblingWarning);
     s_.sibling.AskSiblingToClose();
+    // Its databases are copied only once it has let them go.
+    SiblingCloseWait(s_.sibling, s_.frame, s_.clock, RunPage::Export).Wait();
     const Timestamp start = s_.clock.now();
     sources.StageSystemFolder(QString(), true, settings.LastBackupDados);
     const size_t systemFailures = failures.size();
@@ -227,6 +230,7 @@ void ExportDriver::StageCategories(const ExportCategories& categories)
             // The sibling keeps its databases open: closed just before they are
             // copied, its server started again right after.
             s_.sibling.AskSiblingToClose();
+            SiblingCloseWait(s_.sibling, frame, s_.clock, RunPage::Export).Wait();
             const QStringList& folders = ExportSources::DadosFolders;
             sources.StageSystemFolder(folders.first(), true, settings.LastBackupDados);
             if (siblingWasRunning)

@@ -5,6 +5,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FileUtilities.h"
+#include "platform/SiblingCloseWait.h"
 #include "platform/Timestamp.h"
 #include "staging/CopyEngine.h"
 
@@ -124,6 +125,8 @@ void ExtractionAndRestore::RestoreFolders(bool siblingWasRunning)
         frame.MarkImportStep(RestoreStep, true);
 
     s_.sibling.AskSiblingToClose();
+    // What it still writes while closing would land on the restored files.
+    SiblingCloseWait(s_.sibling, frame, s_.clock, RunPage::Import).Wait();
     try {
         CopyEngine engine(s_.fileSystem, frame, settings.ExeDrive);
         // The program's own files are never restored over: its executable,

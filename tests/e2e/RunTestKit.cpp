@@ -189,6 +189,8 @@ void RecordingSibling::AskSiblingToClose()
     events_ << QStringLiteral("sibling: close");
     if (real)
         real->AskSiblingToClose();
+    else
+        running = false;  // a stand-in closes at once
 }
 
 void RecordingSibling::StartSiblingServer(const QString& systemFolderWindowsPath)
