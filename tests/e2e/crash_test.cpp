@@ -255,15 +255,19 @@ protected:
         const qint64 monthAgoMs = QDateTime::currentMSecsSinceEpoch() - 30LL * 24 * 3600 * 1000;
         for (const QString& file : FilesBelow(stationFolders()))
             setMTime(file, monthAgoMs);
-        const Timestamp twoMonthsAgo = TimestampFromUnixMs(monthAgoMs - 30LL * 24 * 3600 * 1000);
-        const QString moment = FormatTimestamp(twoMonthsAgo, regional_);
-        station_.put(SettingsFile, QStringLiteral("[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\r\n"
-                                                  "[CONFIG]\r\nDADOS=%1\r\nAUDIO=%1\r\nMUSICA=%1\r\n")
-                                       .arg(moment)
-                                       .toLatin1());
+        setMoments(TimestampFromUnixMs(monthAgoMs - 30LL * 24 * 3600 * 1000));
         for (const QString& file : FilesBelow(stationFolders()))
             if (!IsDatabase(file))
                 written_.insert(file, readFile(file));
+    }
+
+    // The settings file with every moment at `moment`.
+    void setMoments(Timestamp moment)
+    {
+        station_.put(SettingsFile, QStringLiteral("[SERVIDOR]\r\nPASTA_SISTEMA=C:\\Vireo\\Vireo Cast\r\n"
+                                                  "[CONFIG]\r\nDADOS=%1\r\nAUDIO=%1\r\nMUSICA=%1\r\n")
+                                       .arg(FormatTimestamp(moment, regional_))
+                                       .toLatin1());
     }
 
     Moments moments() const
@@ -918,6 +922,9 @@ TEST_F(CrashTest, ImportsKilledAtAnyMomentRestoreWholeFilesAndRemoveTheServiceCo
             mustReach = target.everyImport;
         }
         const QString name = QStringLiteral("import round %1/%2 (seed %3)").arg(round).arg(rounds).arg(seed_);
+        // Moments a day back: an import that saves its moments within the
+        // second of the round before still shows as a move.
+        setMoments(TimestampFromUnixMs(QDateTime::currentMSecsSinceEpoch() - 24LL * 3600 * 1000));
         const Moments before = moments();
         QMap<QString, qint64> databaseSizes;
         for (auto it = archived.cbegin(); it != archived.cend(); ++it)
