@@ -1,7 +1,13 @@
 # vz_library(NAME) creates the static library of one subsystem folder from
 # every .cpp in it, with the project's warnings.
 function(vz_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local
+  # -Wshadow=local is GCC's; clang's nearest is -Wshadow-uncaptured-local.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    set(_shadow -Wshadow=local)
+  else()
+    set(_shadow -Wshadow-uncaptured-local)
+  endif()
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic ${_shadow}
                          -Wnon-virtual-dtor -Wcast-qual -Wformat=2)
 endfunction()
 

@@ -4,6 +4,7 @@
 #include "platform/HostFile.h"
 #include "platform/Socket.h"
 #include "tools/replication-service/MultipartReader.h"
+#include "tools/replication-service/RequestRoute.h"
 #include "tools/replication-service/UploadReceiver.h"
 #include "web/HttpHeaders.h"
 
@@ -37,15 +38,6 @@ const char* const TextType = "text/plain; charset=windows-1252";
 QByteArray reasonOf(int status) {
     const char* reason = MHD_get_reason_phrase_for(unsigned(status));
     return reason && *reason ? QByteArray(reason) : QByteArray("Error");
-}
-
-// The value of one query parameter, percent-decoded.
-QByteArray queryValue(const QByteArray& query, const QByteArray& key) {
-    for (const QByteArray& pair : query.split('&')) {
-        const qsizetype eq = pair.indexOf('=');
-        if (eq >= 0 && pair.left(eq) == key) return QByteArray::fromPercentEncoding(pair.mid(eq + 1));
-    }
-    return QByteArray();
 }
 
 QString printable(const QByteArray& bytes) {
@@ -172,15 +164,7 @@ ReplicationServer::~ReplicationServer() {
     if (daemon_) MHD_stop_daemon(daemon_);
 }
 
-bool ReplicationServer::IsSafeClientId(const QByteArray& id) {
-    if (id.isEmpty() || id.size() > 200 || id.startsWith('.') || id.startsWith(' ') || id.endsWith(' ')) return false;
-    for (const char c : id) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b >= 0x7F) return false;
-        if (QByteArrayView("/\\:*?\"<>|%").contains(c)) return false;
-    }
-    return true;
-}
+bool ReplicationServer::IsSafeClientId(const QByteArray& id) { return RequestRoute::IsSafeClientId(id); }
 
 bool ReplicationServer::Start(QString& error) {
     archiveFolder_ = options_.root + QStringLiteral("/Replicacao");
@@ -359,34 +343,12 @@ int ReplicationServer::Request(MHD_Connection* connection, Client& client, const
 }
 
 int ReplicationServer::BeginRequest(MHD_Connection* connection, Client& client, const QByteArray& method) {
-    const QByteArray& target = client.uri;
-    const qsizetype question = target.indexOf('?');
-    const QByteArray path = question >= 0 ? target.left(question) : target;
-    const QByteArray query = question >= 0 ? target.mid(question + 1) : QByteArray();
-    const QByteArray prefix = "/Zuvavivevo/";
-    const QByteArray downloadPrefix = prefix + "Replicacao/";
+    const RequestRoute route = RequestRoute::Of(method, client.uri);
+    if (route.refusal) return Refuse(connection, client, route.refusal, reasonOf(route.refusal));
 
-    QByteArray id;
-    enum class Page { Upload, Download, Removal, None } page = Page::None;
-    if (path == prefix + "Upload.aspx") {
-        page = Page::Upload;
-        id = queryValue(query, "guid");
-    } else if (path == prefix + "Remover.aspx") {
-        page = Page::Removal;
-        id = queryValue(query, "guid");
-    } else if (path.startsWith(downloadPrefix) && path.endsWith(".zip")) {
-        page = Page::Download;
-        id = QByteArray::fromPercentEncoding(path.mid(downloadPrefix.size(), path.size() - downloadPrefix.size() - 4));
-    }
-
-    if (page == Page::None) return Refuse(connection, client, MHD_HTTP_NOT_FOUND, reasonOf(404));
-    if ((page == Page::Upload) != (method == "POST") || (page != Page::Upload && method != "GET"))
-        return Refuse(connection, client, MHD_HTTP_METHOD_NOT_ALLOWED, reasonOf(405));
-    if (!IsSafeClientId(id)) return Refuse(connection, client, MHD_HTTP_BAD_REQUEST, reasonOf(400));
-
-    const QString archive = archiveFolder_ + QLatin1Char('/') + QString::fromLatin1(id) + QStringLiteral(".zip");
-    if (page == Page::Download) return SendArchive(connection, client, archive);
-    if (page == Page::Removal) {
+    const QString archive = archiveFolder_ + QLatin1Char('/') + QString::fromLatin1(route.clientId) + QStringLiteral(".zip");
+    if (route.page == RequestRoute::Page::Download) return SendArchive(connection, client, archive);
+    if (route.page == RequestRoute::Page::Removal) {
         std::error_code ec;
         std::filesystem::remove(hostfs::encodeName(archive).toStdString(), ec);
         return Answer(connection, client, MHD_HTTP_OK, ec ? "FALSE" : "TRUE");
