@@ -15,6 +15,7 @@ PACKAGES=(
   libmicrohttpd-dev
   fonts-dejavu-core attr
   wine wine64 g++-mingw-w64-x86-64
+  clang libclang-rt-14-dev
 )
 
 missing=()
