@@ -1,6 +1,8 @@
 #include "platform/Socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -173,14 +175,24 @@ qint64 Socket::Receive(char* buffer, qint64 count) { return receive(fd_, buffer,
 qint64 Socket::ReceiveNow(char* buffer, qint64 count) { return receive(fd_, buffer, count, MSG_DONTWAIT, error_); }
 
 int Socket::WaitReadable(int timeoutMs) {
-    pollfd p{fd_, POLLIN, 0};
-    const int rc = ::poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
-    if (rc < 0) {
-        if (errno == EINTR) return 0;
-        error_ = errno;
-        return -1;
+    // A signal handled meanwhile (the program's own, the database client's)
+    // ends poll early: the wait goes on for what is left of its time, so an
+    // interruption is never taken for a timeout.
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    int waitMs = timeoutMs < 0 ? -1 : timeoutMs;
+    for (;;) {
+        pollfd p{fd_, POLLIN, 0};
+        const int rc = ::poll(&p, 1, waitMs);
+        if (rc > 0) return 1;
+        if (rc == 0) return 0;
+        if (errno != EINTR) {
+            error_ = errno;
+            return -1;
+        }
+        if (timeoutMs >= 0)
+            waitMs = int(std::max<qint64>(0, ceil<milliseconds>(deadline - steady_clock::now()).count()));
     }
-    return rc > 0 ? 1 : 0;
 }
 
 }  // namespace vz
