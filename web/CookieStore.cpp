@@ -4,6 +4,7 @@
 #include "platform/Timestamp.h"
 
 #include <QDateTime>
+#include <QStringList>
 #include <QTimeZone>
 #include <algorithm>
 
@@ -41,10 +42,26 @@ bool hasControlCharacters(const QByteArray& text) {
     });
 }
 
-// The host itself, or a host below the cookie's domain.
+// A dotted IPv4 address or a bracketed IPv6 one: it has no parent
+// domains, and its trailing labels ("0.0.1") name no one.
+bool isAddress(const QString& host) {
+    if (host.startsWith(QLatin1Char('[')) || host.contains(QLatin1Char(':'))) return true;
+    const QStringList labels = host.split(QLatin1Char('.'));
+    if (labels.size() != 4) return false;
+    for (const QString& label : labels) {
+        bool ok = false;
+        const uint value = label.toUInt(&ok);
+        if (!ok || value > 255 || label.isEmpty()) return false;
+    }
+    return true;
+}
+
+// The host itself, or a host below the cookie's domain; an address matches
+// only itself.
 bool domainMatches(const QString& host, const QString& domain) {
     const QString h = host.toLower();
-    return h == domain || h.endsWith(QLatin1Char('.') + domain);
+    if (h == domain) return true;
+    return !isAddress(h) && h.endsWith(QLatin1Char('.') + domain);
 }
 
 // Equal paths, or the cookie's path a prefix ending at a "/".
@@ -134,6 +151,13 @@ void CookieStore::Add(const QString& host, const QString& urlPath, const QByteAr
             QString domain = DecodeCp1252(value).toLower();
             while (domain.startsWith(QLatin1Char('.'))) domain.remove(0, 1);
             if (!domainMatches(host, domain)) return;  // a domain that does not fit the host
+            // A single label ("com") would reach every host under it, and
+            // an address has no domain to share: a cookie that names its own
+            // host so stays with that host; any other is refused.
+            if (!domain.contains(QLatin1Char('.')) || isAddress(domain)) {
+                if (domain != host.toLower()) return;
+                continue;
+            }
             cookie.domain = domain;
             cookie.hostOnly = false;
         } else if (key == "path" && value.startsWith('/')) {
