@@ -1,6 +1,7 @@
 #include "export/ExportDriver.h"
 
 #include "export/CategoryMoment.h"
+#include "export/HeldDatabaseCopy.h"
 #include "platform/Errors.h"
 #include "staging/LeftoverFiles.h"
 #include "platform/FileUtilities.h"
@@ -34,10 +35,12 @@ struct Timestamps {
 
 // The pieces one run stages with; made afresh for every run.
 struct ExportStaging {
+    HeldDatabaseCopy heldDatabases;
     CopyEngine engine;
     ExportSources sources;
     explicit ExportStaging(const ExportServices& s)
-        : engine(s.fileSystem, s.frame, s.settings.ExeDrive),
+        : heldDatabases(s.databases.client, s.fileSystem, s.databases.DB_Vireo.ConnectionParams()),
+          engine(s.fileSystem, s.frame, s.settings.ExeDrive),
           sources(engine, s.frame, s.settings.SystemFolder,
                   [&db = s.databases](const std::function<void(const QString&)>& visit) {
                       db.ForEachMusicFolder(visit);
@@ -46,6 +49,8 @@ struct ExportStaging {
         // The mirror is started afresh by every export (a crashed one's is
         // discarded), so its new files need no temporary name.
         engine.SetNewFilesInPlace(true);
+        // The databases a Firebird server keeps open are copied under its backup lock.
+        engine.SetHeldFileCopier(&heldDatabases);
     }
     size_t failureCount() const { return engine.Failures().size(); }
 };
@@ -122,6 +127,8 @@ void ExportDriver::Run(const ExportCategories& categories, const FileDialogReque
         if (notCopied > 0)
             line += NotCopiedText(notCopied);
         QStringList details = staging_ ? RunLog::FailureLines(staging_->engine.Failures(), false) : QStringList();
+        if (staging_)
+            details += staging_->heldDatabases.Details();
         details += RunLog::TrashLines(s_.recycleBin.PruneFailures());
         s_.log.Write(line, details);
         staging_.reset();

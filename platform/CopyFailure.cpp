@@ -24,6 +24,14 @@ QString CopyFailureReason(int errorNumber)
     // What the copy engine records for a file it refuses to write: one of
     // the program's own (its executable, helpers, settings file).
     case ECANCELED: return QStringLiteral("arquivo protegido do próprio programa");
+    case DatabaseHeldWithoutServer:
+        return QStringLiteral("banco de dados aberto por outro programa fora do servidor Firebird");
+    case DatabaseServerRefused:
+        return QStringLiteral("o servidor Firebird não permitiu a cópia do banco de dados");
+    case DatabaseLockNotCleared:
+        return QStringLiteral("a cópia do banco de dados não pôde ser liberada (nbackup -F)");
+    case DatabaseLeftInBackup:
+        return QStringLiteral("o servidor Firebird não confirmou o fim do backup do banco de dados");
     case 0: return QStringLiteral("motivo desconhecido");
     default: return hostfs::errorText(errorNumber);
     }

@@ -236,7 +236,12 @@ void CopyEngine::copyFile(const QString& fromHost, const std::optional<QString>&
     if (toHost) {
         const auto newFile =
             newFilesInPlace_ ? hostfs::CopyOptions::NewFile::InPlace : hostfs::CopyOptions::NewFile::ThroughTemporary;
-        if (platformCopy) {
+        const auto held = platformCopy && heldFileCopier_
+                              ? heldFileCopier_->CopyHeld(source + entry.name, fromHost, *toHost)
+                              : HeldFileCopier::Outcome::NotHeld;
+        if (held != HeldFileCopier::Outcome::NotHeld) {
+            copied = held == HeldFileCopier::Outcome::Copied;
+        } else if (platformCopy) {
             hostfs::CopyOptions options;
             options.newFile = newFile;
             copied = hostfs::copyFile(fromHost, *toHost, options);

@@ -31,6 +31,7 @@
 #include "platform/Timestamp.h"
 #include "staging/CopyProgress.h"
 #include "staging/DestinationFolder.h"
+#include "staging/HeldFileCopier.h"
 
 #include <QString>
 #include <QStringList>
@@ -59,6 +60,11 @@ public:
     // ProtectedTargetError and not touched. Host paths; links are resolved.
     void SetProtectedFolders(const QStringList& hostFolders);
     static constexpr int ProtectedTargetError = ECANCELED;
+
+    // Files of the database folder go to it first (export/HeldDatabaseCopy):
+    // a database a server holds is copied through the server's backup lock.
+    // Not owned; none by default (the restore copies every file itself).
+    void SetHeldFileCopier(HeldFileCopier* copier) { heldFileCopier_ = copier; }
 
     // What could not be copied since the engine was made or last cleared,
     // in the order it happened.
@@ -125,6 +131,7 @@ private:
     QString exeDrive_;
     CopyProgress progress_;
     bool newFilesInPlace_ = false;
+    HeldFileCopier* heldFileCopier_ = nullptr;
     QStringList protectedFolders_;  // canonical host paths
     std::vector<CopyFailure> failures_;
 };
