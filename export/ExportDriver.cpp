@@ -39,7 +39,7 @@ struct ExportStaging {
     CopyEngine engine;
     ExportSources sources;
     explicit ExportStaging(const ExportServices& s)
-        : heldDatabases(s.databases.client, s.fileSystem, s.databases.DB_Vireo.ConnectionParams()),
+        : heldDatabases(s.databases.client, s.databases.DB_Vireo.ConnectionParams()),
           engine(s.fileSystem, s.frame, s.settings.ExeDrive),
           sources(engine, s.frame, s.settings.SystemFolder,
                   [&db = s.databases](const std::function<void(const QString&)>& visit) {

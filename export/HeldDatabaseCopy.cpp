@@ -1,8 +1,6 @@
 #include "export/HeldDatabaseCopy.h"
 
-#include "db/DatabaseConnection.h"
-#include "db/DatabaseTransaction.h"
-#include "db/SqlStatement.h"
+#include "db/ParameterBlocks.h"
 #include "platform/CopyFailure.h"
 #include "platform/FileSystem.h"
 #include "platform/HostFile.h"
@@ -13,6 +11,8 @@
 #include <QProcess>
 
 #include <cerrno>
+#include <climits>
+#include <optional>
 
 namespace vz {
 
@@ -29,26 +29,60 @@ bool HeldByAnother(const QString& hostPath)
     return !probe.isOpen() && probe.errorNumber() == SharingViolation;
 }
 
-// One statement in a transaction of its own, committed; rolled back when it fails.
-void RunStatement(DatabaseConnection& connection, const QString& sql)
-{
-    DatabaseTransaction transaction(connection);
-    transaction.start();
-    try {
-        SqlStatement statement(connection.client(), connection.handle());
-        statement.prepare(transaction.handle(), sql, connection.dialect());
-        statement.execute(transaction.handle());
-        statement.release();
-        transaction.commit();
-    } catch (...) {
-        try {
-            transaction.rollback();
-        } catch (...) {
-            // The statement's error is the one worth telling.
+// An attachment made through the server on 127.0.0.1 and nothing else, so
+// that what fails is the server's answer alone (the client's own fallback
+// would report its in-process engine's lock error first).
+class ServerSession {
+public:
+    ServerSession(const FirebirdClient& client, const QString& hostPath, const QStringList& params)
+        : client_(client)
+    {
+        const QByteArray name = QByteArray("127.0.0.1:") + hostfs::encodeName(hostPath);
+        const QByteArray dpb = BuildDatabaseParameterBlock(params);
+        if (name.size() > SHRT_MAX)
+            throw Error(QStringLiteral("Database file path too long: ") + hostPath);
+        ISC_STATUS_ARRAY status;
+        client_.isc_attach_database(status, static_cast<short>(name.size()), name.constData(), &handle_,
+                                    static_cast<short>(dpb.size()), dpb.constData());
+        if (FirebirdClient::failed(status)) {
+            handle_ = 0;
+            throw client_.errorFrom(status);
         }
-        throw;
     }
-}
+    ~ServerSession()
+    {
+        ISC_STATUS_ARRAY ignored;
+        client_.isc_detach_database(ignored, &handle_);
+    }
+    ServerSession(const ServerSession&) = delete;
+    ServerSession& operator=(const ServerSession&) = delete;
+
+    // One statement in a transaction of its own, committed; rolled back when it fails.
+    void run(const char* sql)
+    {
+        ISC_STATUS_ARRAY status;
+        isc_tr_handle transaction = 0;
+        TransactionExistenceBlock teb{&handle_, 0, nullptr};
+        client_.isc_start_multiple(status, &transaction, 1, &teb);
+        client_.check(status);
+        client_.isc_dsql_execute_immediate(status, &handle_, &transaction, 0, sql, 1, nullptr);
+        if (FirebirdClient::failed(status)) {
+            const DatabaseError error = client_.errorFrom(status);
+            client_.isc_rollback_transaction(status, &transaction);
+            throw error;
+        }
+        client_.isc_commit_transaction(status, &transaction);
+        if (FirebirdClient::failed(status)) {
+            const DatabaseError error = client_.errorFrom(status);
+            client_.isc_rollback_transaction(status, &transaction);
+            throw error;
+        }
+    }
+
+private:
+    const FirebirdClient& client_;
+    isc_db_handle handle_ = 0;
+};
 
 QString OneLine(const QString& text)
 {
@@ -58,24 +92,21 @@ QString OneLine(const QString& text)
     return line;
 }
 
-// Ends the backup state; once more on a fresh connection when the first
-// one is what failed. False with what the server said in *detail.
-bool EndBackup(DatabaseConnection& connection, const FirebirdClient& client, const FileSystem& fs,
+// Ends the backup state; once more on a fresh attachment when the first one
+// is what failed. False with what the server said in *detail.
+bool EndBackup(ServerSession& session, const FirebirdClient& client, const QString& hostPath,
                const QStringList& params, QString* detail)
 {
-    static const QString sql = QStringLiteral("ALTER DATABASE END BACKUP");
+    static const char* const sql = "ALTER DATABASE END BACKUP";
     try {
-        RunStatement(connection, sql);
+        session.run(sql);
         return true;
     } catch (const Error& e) {
         *detail = e.message();
     }
     try {
-        DatabaseConnection again(client, fs, connection.fileName());
-        again.setConnectionParams(params);
-        again.Connect();
-        RunStatement(again, sql);
-        again.Disconnect();
+        ServerSession again(client, hostPath, params);
+        again.run(sql);
         return true;
     } catch (const Error& e) {
         *detail += QStringLiteral(" / ") + e.message();
@@ -85,10 +116,9 @@ bool EndBackup(DatabaseConnection& connection, const FirebirdClient& client, con
 
 }  // namespace
 
-HeldDatabaseCopy::HeldDatabaseCopy(const FirebirdClient& client, const FileSystem& fs, QStringList connectionParams,
-                                   QString nbackupProgram, int toolTimeoutMs)
+HeldDatabaseCopy::HeldDatabaseCopy(const FirebirdClient& client, QStringList connectionParams, QString nbackupProgram,
+                                   int toolTimeoutMs)
     : client_(client),
-      fs_(fs),
       connectionParams_(std::move(connectionParams)),
       nbackupProgram_(std::move(nbackupProgram)),
       toolTimeoutMs_(toolTimeoutMs)
@@ -111,12 +141,11 @@ HeldFileCopier::Outcome HeldDatabaseCopy::CopyHeld(const QString& sourceWindowsP
         return Outcome::NotHeld;
 
     // Held: through the server, or not at all. An embedded engine in another
-    // program leaves the client nowhere to go (no server, or a server that
-    // cannot open the file either).
-    DatabaseConnection connection(client_, fs_, sourceWindowsPath);
-    connection.setConnectionParams(connectionParams_);
+    // program leaves nowhere to go (no server, or a server that cannot lock
+    // the file either).
+    std::optional<ServerSession> session;
     try {
-        connection.Connect();
+        session.emplace(client_, fromHostPath, connectionParams_);
     } catch (const DatabaseError& e) {
         return fail(sourceWindowsPath, e.errorCode() == LoginFailed ? DatabaseServerRefused : DatabaseHeldWithoutServer,
                     e.message());
@@ -124,7 +153,7 @@ HeldFileCopier::Outcome HeldDatabaseCopy::CopyHeld(const QString& sourceWindowsP
         return fail(sourceWindowsPath, DatabaseHeldWithoutServer, e.message());
     }
     try {
-        RunStatement(connection, QStringLiteral("ALTER DATABASE BEGIN BACKUP"));
+        session->run("ALTER DATABASE BEGIN BACKUP");
     } catch (const Error& e) {
         return fail(sourceWindowsPath, DatabaseServerRefused, e.message());
     }
@@ -149,12 +178,8 @@ HeldFileCopier::Outcome HeldDatabaseCopy::CopyHeld(const QString& sourceWindowsP
             copyError = errno != 0 ? errno : EIO;
     }
     QString endDetail;
-    const bool ended = EndBackup(connection, client_, fs_, connectionParams_, &endDetail);
-    try {
-        connection.Disconnect();
-    } catch (...) {
-        // The copy does not depend on it; the connection goes with the object.
-    }
+    const bool ended = EndBackup(*session, client_, fromHostPath, connectionParams_, &endDetail);
+    session.reset();
     const auto discard = [&temporary] {
         if (!temporary.isEmpty())
             hostfs::removeFile(temporary);

@@ -3,9 +3,10 @@
 // keeps the automation program's databases open all day, and a copy read
 // while it writes would be a corrupt file; so a held database is copied
 // under Firebird's physical-backup lock:
-//   - connected to through the server (the client library's way to a file
-//     another engine holds), ALTER DATABASE BEGIN BACKUP freezes the main
-//     file (the server writes its changes to a delta file meanwhile);
+//   - attached through the server on 127.0.0.1 (where the client library
+//     goes for a file another engine holds, as the program's own reads do),
+//     ALTER DATABASE BEGIN BACKUP freezes the main file (the server writes
+//     its changes to a delta file meanwhile);
 //   - the main file is copied without the share lock (which Firebird allows
 //     in this state) into a temporary file beside the target;
 //   - ALTER DATABASE END BACKUP, always, also when the copy failed;
@@ -23,8 +24,6 @@
 
 namespace vz {
 
-class FileSystem;
-
 class HeldDatabaseCopy final : public HeldFileCopier {
 public:
     static constexpr int DefaultToolTimeoutMs = 60000;
@@ -32,7 +31,7 @@ public:
     // connectionParams: the lines the program attaches with (user and
     // password of the installation). nbackupProgram: a host path or a name
     // looked up in PATH; it is given toolTimeoutMs to finish.
-    HeldDatabaseCopy(const FirebirdClient& client, const FileSystem& fs, QStringList connectionParams,
+    HeldDatabaseCopy(const FirebirdClient& client, QStringList connectionParams,
                      QString nbackupProgram = QStringLiteral("nbackup"), int toolTimeoutMs = DefaultToolTimeoutMs);
 
     // Files whose name ends in ".fdb" that the platform's lock test finds
@@ -51,7 +50,6 @@ private:
     bool clearBackupMark(const QString& hostPath, QString* detail) const;
 
     const FirebirdClient& client_;
-    const FileSystem& fs_;
     QStringList connectionParams_;
     QString nbackupProgram_;
     int toolTimeoutMs_;

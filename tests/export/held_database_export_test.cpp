@@ -511,7 +511,7 @@ TEST_F(HeldDatabaseExportTest, AFailingOrHangingNbackupFailsTheFileAndStillEndsT
     TempDir target;
     for (const QString& tool : {failing, hanging, tools.file(QStringLiteral("missing"))}) {
         SCOPED_TRACE(tool.toStdString());
-        HeldDatabaseCopy copy(kit.databases->client, kit.station.fs, AutomationDatabases::ConnectionParamLines(), tool,
+        HeldDatabaseCopy copy(kit.databases->client, AutomationDatabases::ConnectionParamLines(), tool,
                               500);
         const QString to = target.file(QStringLiteral("VireoAudio.fdb"));
         errno = 0;
@@ -523,7 +523,7 @@ TEST_F(HeldDatabaseExportTest, AFailingOrHangingNbackupFailsTheFileAndStillEndsT
         EXPECT_EQ(holder.backupState(), 0);
     }
     // With the real tool the same copy succeeds; a file no one holds is not its to copy.
-    HeldDatabaseCopy copy(kit.databases->client, kit.station.fs, AutomationDatabases::ConnectionParamLines());
+    HeldDatabaseCopy copy(kit.databases->client, AutomationDatabases::ConnectionParamLines());
     EXPECT_EQ(copy.CopyHeld(Audio, audio(), target.file(QStringLiteral("VireoAudio.fdb"))),
               HeldFileCopier::Outcome::Copied);
     EXPECT_EQ(Installation::filesBelow(target.path()), QStringList{QStringLiteral("VireoAudio.fdb")});
@@ -531,6 +531,36 @@ TEST_F(HeldDatabaseExportTest, AFailingOrHangingNbackupFailsTheFileAndStillEndsT
     EXPECT_EQ(copy.CopyHeld(Vireodb + QStringLiteral("Outro.fdb"), plain, target.file(QStringLiteral("x.fdb"))),
               HeldFileCopier::Outcome::NotHeld);
     EXPECT_EQ(holder.backupState(), 0);
+}
+
+TEST_F(HeldDatabaseExportTest, AServerRefusingTheLoginOrTheBackupLockFailsTheFileWithItsReason)
+{
+    Attachment holder = Attachment::server(audio());
+    TempDir target;
+    const QString to = target.file(QStringLiteral("VireoAudio.fdb"));
+    {
+        HeldDatabaseCopy copy(kit.databases->client,
+                              {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=not-it")});
+        errno = 0;
+        EXPECT_EQ(copy.CopyHeld(Audio, audio(), to), HeldFileCopier::Outcome::Failed);
+        EXPECT_EQ(errno, DatabaseServerRefused);
+        ASSERT_EQ(copy.Details().size(), 1);
+        EXPECT_TRUE(copy.Details().first().startsWith(Audio)) << copy.Details().first().toStdString();
+    }
+    // The server cannot write its delta file beside a database in a folder closed to it.
+    const QString folder = kit.station.host(Vireodb);
+    ASSERT_EQ(chown(QFile::encodeName(folder).constData(), 0, 0), 0);
+    {
+        HeldDatabaseCopy copy(kit.databases->client, AutomationDatabases::ConnectionParamLines());
+        errno = 0;
+        EXPECT_EQ(copy.CopyHeld(Audio, audio(), to), HeldFileCopier::Outcome::Failed);
+        EXPECT_EQ(errno, DatabaseServerRefused);
+        ASSERT_EQ(copy.Details().size(), 1);
+        EXPECT_TRUE(copy.Details().first().contains(QStringLiteral(".delta"))) << copy.Details().first().toStdString();
+    }
+    EXPECT_TRUE(Installation::filesBelow(target.path()).isEmpty());
+    EXPECT_EQ(holder.backupState(), 0);
+    EXPECT_FALSE(CopyFailureReason(DatabaseServerRefused).isEmpty());
 }
 
 }  // namespace
