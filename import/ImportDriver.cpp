@@ -4,6 +4,7 @@
 #include "platform/FileUtilities.h"
 #include "platform/WindowsPath.h"
 #include "staging/LeftoverFiles.h"
+#include "web/DownloadFile.h"
 #include "web/HttpErrors.h"
 #include "web/ReplicationService.h"
 
@@ -19,8 +20,17 @@ void ImportDriver::Download()
 {
     const RunSettings& settings = s_.settings;
     ReplicationService service(s_.http, s_.clock, settings.BaseUrl, settings.ClientGuid);
-    try {
-        // Released however the download ends, and the connection closed.
+    const QString path = settings.ExeFolder + settings.ArchiveName;
+    const QString cannotWrite = QStringLiteral("Não foi possível gravar o arquivo ") + path;
+    // The archive goes into a temporary file beside it as it arrives and
+    // takes its name at the end: memory stays bounded whatever its size,
+    // and the file holds exactly what was received.
+    DownloadFile file;
+    const std::optional<QString> hostPath = s_.fileSystem.toHost(path);
+    if (!hostPath || !file.Open(*hostPath))
+        throw Error(cannotWrite);
+    {
+        // The connection closed however the download ends.
         struct Closing {
             HttpClient& http;
             ~Closing()
@@ -29,10 +39,9 @@ void ImportDriver::Download()
                     http.Disconnect();
             }
         };
-        QByteArray buffer;
         Closing closing{s_.http};
         try {
-            service.Download(buffer);
+            service.Download(file);
         } catch (const Error& e) {
             if (ReplicationService::NoArchiveOnServer(e)) {
                 Message(NothingOnServerMessage);
@@ -41,12 +50,12 @@ void ImportDriver::Download()
             // Any other download error: the run goes on with what arrived;
             // the extraction judges it.
         }
-        const QString path = settings.ExeFolder + settings.ArchiveName;
-        if (!s_.fileSystem.writeFile(path, buffer))
-            throw Error(QStringLiteral("Não foi possível gravar o arquivo ") + path);
-        s_.antiFreeze.Active = false;
-    } catch (const ConnectionClosedGracefully&) {
     }
+    // Not synced: the service keeps its copy until the restore is complete,
+    // and a run that ends before that downloads it again.
+    if (!file.Commit(false))
+        throw Error(cannotWrite);
+    s_.antiFreeze.Active = false;
 }
 
 QString ImportDriver::ChosenFolder(const FileDialogRequest& openDialog)

@@ -12,7 +12,7 @@ PACKAGES=(
   xvfb xauth x11-apps x11-utils trayer xdotool imagemagick
   zip unzip p7zip-full libarchive-tools rsync curl python3
   libgtest-dev libgmock-dev
-  libmicrohttpd-dev
+  libmicrohttpd-dev libssl-dev openssl ca-certificates
   fonts-dejavu-core attr
   wine wine64 g++-mingw-w64-x86-64
   clang libclang-rt-14-dev

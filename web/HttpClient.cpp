@@ -3,6 +3,8 @@
 #include "platform/Cp1252.h"
 #include "platform/Errors.h"
 #include "web/HttpErrors.h"
+#include "web/TlsChannel.h"
+#include "web/TlsContext.h"
 #include "web/Url.h"
 
 #include <algorithm>
@@ -70,35 +72,76 @@ void ensureCapacity(QByteArray& out, qint64 size) {
     if (out.capacity() < size) out.reserve(std::max<qint64>(size, out.capacity() * 2));
 }
 
+// A body appended to a QByteArray: grown once to an announced length that
+// is believable, geometrically otherwise; its size is always what came.
+class MemoryBody final : public ResponseBody {
+public:
+    explicit MemoryBody(QByteArray& out) : out_(out), size_(out.size()) {}
+    ~MemoryBody() override { out_.resize(size_); }
+    void Expect(qint64 bytes) override {
+        if (bytes <= TrustedGrowthBytes) ensureCapacity(out_, size_ + bytes);
+    }
+    char* Room(qint64 maxBytes, qint64& roomBytes) override {
+        ensureCapacity(out_, size_ + maxBytes);
+        out_.resize(size_ + maxBytes);
+        roomBytes = maxBytes;
+        return out_.data() + size_;
+    }
+    void Filled(qint64 count) override {
+        size_ += count;
+        out_.resize(size_);
+    }
+
+private:
+    QByteArray& out_;
+    qint64 size_;
+};
+
 }  // namespace
 
 HttpClient::HttpClient(AntiFreeze& antiFreeze, const Clock& clock)
     : antiFreeze_(antiFreeze), cookies_(clock), sendBlock_(BlockSizeBytes) {}
 
-void HttpClient::Get(const QString& url, QByteArray& buffer) { Exchange(Prepare("GET", url, nullptr), buffer); }
+HttpClient::~HttpClient() = default;
+
+void HttpClient::Get(const QString& url, QByteArray& buffer) {
+    MemoryBody body(buffer);
+    Exchange(Prepare("GET", url, nullptr), body);
+}
+
+void HttpClient::Get(const QString& url, ResponseBody& body) { Exchange(Prepare("GET", url, nullptr), body); }
 
 QString HttpClient::GetText(const QString& url) {
-    QByteArray body;
-    Exchange(Prepare("GET", url, nullptr), body);
-    return DecodeCp1252(body);
+    QByteArray text;
+    Get(url, text);
+    return DecodeCp1252(text);
 }
 
 QString HttpClient::PostMultipart(const QString& url, RequestBody& body) {
     const Request request = Prepare("POST", url, &body);
     Disconnect();
     QByteArray response;
-    Exchange(request, response);
+    {
+        MemoryBody out(response);
+        Exchange(request, out);
+    }
     return DecodeCp1252(response);
+}
+
+void HttpClient::SetCertificateAuthorities(const QString& pemFile) {
+    if (pemFile == authoritiesFile_) return;
+    authoritiesFile_ = pemFile;
+    tlsContext_.reset();
 }
 
 HttpClient::Request HttpClient::Prepare(const QByteArray& method, const QString& url, RequestBody* body) {
     const ParsedUrl parsed = ParseUrl(url);
     const UrlEndpoint endpoint = EndpointOf(parsed);
-    if (endpoint.secure) throw Error(QStringLiteral("HTTPS is not supported: the client speaks plain HTTP only."));
     Request request;
     request.method = method;
     request.host = endpoint.host;
     request.port = endpoint.port;
+    request.secure = endpoint.secure;
     request.requestPath = parsed.requestPath();
     request.urlPath = parsed.path + parsed.document;
     request.http10 = body != nullptr;
@@ -106,19 +149,35 @@ HttpClient::Request HttpClient::Prepare(const QByteArray& method, const QString&
     return request;
 }
 
-bool HttpClient::Connected() {
-    if (socket_.IsOpen() && !peerClosed_ && Buffered() == 0 && socket_.WaitReadable(0) == 1) {
-        // Something is waiting: either the peer's close or bytes nobody asked for.
-        char probe[256];
-        const qint64 n = socket_.ReceiveNow(probe, sizeof probe);
-        if (n > 0) input_.append(probe, n);
-        else if (n == 0 || !Socket::IsWouldBlock(socket_.lastError())) peerClosed_ = true;
+void HttpClient::ProbeInput(bool countAsReceived) {
+    if (!socket_.IsOpen() || peerClosed_ || Buffered() != 0) return;
+    if (!(tls_ && tls_->HasBufferedInput()) && socket_.WaitReadable(0) != 1) return;
+    // Something is waiting: the peer's close, bytes nobody asked for, or
+    // (inside TLS) a message of the protocol's own that carries no data.
+    char probe[256];
+    qint64 n = -1;
+    try {
+        n = ReceiveNow(probe, sizeof probe);
+    } catch (const Error&) {
+        peerClosed_ = true;  // a broken channel is as good as closed
+        return;
     }
+    if (n > 0) {
+        input_.append(probe, n);
+        if (countAsReceived) receivedBytes_ += n;
+    } else if (n == 0 || (!tls_ && !Socket::IsWouldBlock(socket_.lastError()))) {
+        peerClosed_ = true;
+    }
+}
+
+bool HttpClient::Connected() {
+    ProbeInput(false);
     if (socket_.IsOpen() && peerClosed_ && Buffered() == 0) Disconnect();
     return socket_.IsOpen();
 }
 
 void HttpClient::Disconnect() {
+    tls_.reset();
     socket_.Close();
     peerClosed_ = false;
     input_.clear();
@@ -129,10 +188,14 @@ void HttpClient::Disconnect() {
 // close by the peer, or stray bytes after the last response, would spoil
 // the next exchange.
 bool HttpClient::ConnectionReusable() {
-    return socket_.IsOpen() && !peerClosed_ && Buffered() == 0 && socket_.WaitReadable(0) == 0;
+    ProbeInput(false);
+    return socket_.IsOpen() && !peerClosed_ && Buffered() == 0;
 }
 
-void HttpClient::OpenConnection(const QString& host, quint16 port) {
+void HttpClient::OpenConnection(const Request& request) {
+    const QString& host = request.host;
+    const quint16 port = request.port;
+    tls_.reset();
     quint32 address = 0;
     if (const int rc = Socket::ResolveIPv4(host, address)) throw SocketError(rc);
     if (!socket_.Open()) throw SocketError(socket_.lastError());
@@ -155,11 +218,28 @@ void HttpClient::OpenConnection(const QString& host, quint16 port) {
         socket_.Close();
         throw Error(QStringLiteral("Connect timed out."));
     }
-    connectedHost_ = host;
-    connectedPort_ = port;
     peerClosed_ = false;
     input_.clear();
     inputPos_ = 0;
+    if (request.secure) {
+        // The handshake, like the connect, within the connect limit and
+        // with the window's events pumped; nothing of the request goes out
+        // before it has checked the server's certificate.
+        try {
+            if (!tlsContext_) tlsContext_ = std::make_unique<TlsContext>(authoritiesFile_);
+            tls_ = std::make_unique<TlsChannel>(*tlsContext_, socket_);
+            tls_->Handshake(
+                host, [this](int limitMs) { return antiFreeze_.WaitReadable(socket_, limitMs); },
+                antiFreeze_.ConnectTimeoutMs);
+        } catch (...) {
+            tls_.reset();
+            socket_.Close();
+            throw;
+        }
+    }
+    connectedHost_ = host;
+    connectedPort_ = port;
+    connectedSecure_ = request.secure;
 }
 
 bool HttpClient::KeepAlive(const Request& request) const {
@@ -171,11 +251,13 @@ bool HttpClient::KeepAlive(const Request& request) const {
     return !HttpHeaders::IsToken(connection, "close") && !HttpHeaders::IsToken(proxyConnection, "close");
 }
 
-void HttpClient::Exchange(const Request& request, QByteArray& out) {
-    if (socket_.IsOpen() && (request.host != connectedHost_ || request.port != connectedPort_)) Disconnect();
+void HttpClient::Exchange(const Request& request, ResponseBody& out) {
+    if (socket_.IsOpen() && (request.host != connectedHost_ || request.port != connectedPort_ ||
+                             request.secure != connectedSecure_))
+        Disconnect();
     if (socket_.IsOpen() && !ConnectionReusable()) Disconnect();
     bool reused = socket_.IsOpen();
-    if (!reused) OpenConnection(request.host, request.port);
+    if (!reused) OpenConnection(request);
     for (;;) {
         statusLine_.clear();
         statusCode_ = -1;
@@ -185,7 +267,6 @@ void HttpClient::Exchange(const Request& request, QByteArray& out) {
         readDeadline_.reset();
         headLines_ = 0;
         headBytes_ = 0;
-        const qsizetype outSize = out.size();
         try {
             SendHead(request);
             if (request.body) SendBody(*request.body);
@@ -202,10 +283,10 @@ void HttpClient::Exchange(const Request& request, QByteArray& out) {
             // nothing of an answer had come.
             const bool dropped = dynamic_cast<const ConnectionClosedGracefully*>(&e) ||
                                  dynamic_cast<const SocketError*>(&e);
+            // (Nothing reached `out` then: no byte of an answer had come.)
             if (!reused || request.body || receivedBytes_ > 0 || !dropped) throw;
-            out.resize(outSize);
             reused = false;
-            OpenConnection(request.host, request.port);
+            OpenConnection(request);
             continue;
         } catch (...) {
             Disconnect();
@@ -223,16 +304,28 @@ void HttpClient::SendHead(const Request& request) {
         if (!value.isEmpty()) head += FoldHeaderLine(QByteArray(name) + ": " + value);
     };
     QByteArray hostValue = EncodeCp1252(request.host);
-    if (request.port != 80) hostValue += ':' + QByteArray::number(request.port);
+    if (request.port != (request.secure ? 443 : 80)) hostValue += ':' + QByteArray::number(request.port);
     add("Connection", request.http10 ? QByteArrayLiteral("keep-alive") : QByteArray());
     add("Content-Type", request.body ? EncodeCp1252(request.body->ContentType()) : QByteArray());
     add("Content-Length", request.body ? QByteArray::number(request.body->Length()) : QByteArray());
     add("Host", hostValue);
     add("Accept", AcceptValue);
     add("User-Agent", UserAgentValue);
-    add("Cookie", cookies_.HeaderFor(request.host, request.urlPath, false));
+    add("Cookie", cookies_.HeaderFor(request.host, request.urlPath, request.secure));
     head += "\r\n";
-    if (!socket_.SendAll(head.constData(), head.size())) throw SocketError(socket_.lastError());
+    SendAll(head.constData(), head.size());
+}
+
+void HttpClient::SendAll(const char* data, qint64 count) {
+    if (tls_) {
+        tls_->SendAll(data, count, [this](int limitMs) { return antiFreeze_.WaitReadable(socket_, limitMs); });
+        return;
+    }
+    if (!socket_.SendAll(data, count)) throw SocketError(socket_.lastError());
+}
+
+qint64 HttpClient::ReceiveNow(char* into, qint64 maxBytes) {
+    return tls_ ? tls_->ReceiveNow(into, maxBytes) : socket_.ReceiveNow(into, maxBytes);
 }
 
 void HttpClient::SendBody(RequestBody& body) {
@@ -250,12 +343,8 @@ void HttpClient::SendBody(RequestBody& body) {
                 got += n;
             }
             if (got == 0) throw Error(QStringLiteral("No data to read."));
-            for (qint64 offset = 0; offset < got;) {
-                const qint64 n = socket_.Send(block + offset, got - offset);
-                if (n < 0) throw SocketError(socket_.lastError());
-                offset += n;
-                DoWork(WorkModeWrite, n);
-            }
+            SendAll(block, got);
+            DoWork(WorkModeWrite, got);
             sent += got;
         }
     });
@@ -268,7 +357,7 @@ void HttpClient::CountHeadLine(qsizetype bytes) {
         throw Error(QStringLiteral("Response head longer than %1 bytes.").arg(MaxHeadBytes));
 }
 
-void HttpClient::ReadResponse(const Request& request, QByteArray& out) {
+void HttpClient::ReadResponse(const Request& request, ResponseBody& out) {
     const auto headLine = [this](const QByteArray& line) {
         if (++headLines_ > MaxHeadLines)
             throw Error(QStringLiteral("Response head longer than %1 lines.").arg(MaxHeadLines));
@@ -330,7 +419,8 @@ void HttpClient::RaiseHttpError() {
         // keep the client reading.
         readDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ErrorBodyReadTimeoutMs);
         try {
-            ReadBody(body, MaxErrorBodyBytes);
+            MemoryBody out(body);
+            ReadBody(out, MaxErrorBodyBytes);
         } catch (...) {
             readDeadline_.reset();
             throw;
@@ -344,7 +434,7 @@ void HttpClient::RaiseHttpError() {
 qint64 HttpClient::ReceiveSome(char* into, qint64 maxBytes) {
     for (;;) {
         if (peerClosed_) return 0;
-        const qint64 n = socket_.ReceiveNow(into, maxBytes);
+        const qint64 n = ReceiveNow(into, maxBytes);
         if (n > 0) {
             receivedBytes_ += n;
             return n;
@@ -353,7 +443,7 @@ qint64 HttpClient::ReceiveSome(char* into, qint64 maxBytes) {
             peerClosed_ = true;
             return 0;
         }
-        if (!Socket::IsWouldBlock(socket_.lastError())) throw SocketError(socket_.lastError());
+        if (!tls_ && !Socket::IsWouldBlock(socket_.lastError())) throw SocketError(socket_.lastError());
         int limitMs = -1;
         if (readDeadline_) {
             const qint64 leftMs =
@@ -418,7 +508,7 @@ qint64 HttpClient::TakeBuffered(char* into, qint64 maxBytes) {
     return n;
 }
 
-void HttpClient::ReadBody(QByteArray& out, qint64 maxBytes) {
+void HttpClient::ReadBody(ResponseBody& out, qint64 maxBytes) {
     const qint64 length = headers_.ContentLength();
     // A length too large to hold is not taken for a missing one.
     if (length < 0 && isDecimal(headers_.Value("Content-Length")))
@@ -458,62 +548,67 @@ void HttpClient::ReadBody(QByteArray& out, qint64 maxBytes) {
 // Only what has already arrived can tell; anything later spoils the kept
 // connection, which is then not used again.
 void HttpClient::RefuseSurplus(qint64 contentLength) {
-    if (socket_.IsOpen() && !peerClosed_ && Buffered() == 0 && socket_.WaitReadable(0) == 1) {
-        char probe[256];
-        const qint64 n = socket_.ReceiveNow(probe, sizeof probe);
-        if (n > 0) {
-            input_.append(probe, n);
-            receivedBytes_ += n;
-        } else if (n == 0 || !Socket::IsWouldBlock(socket_.lastError())) {
-            peerClosed_ = true;
-        }
-    }
+    ProbeInput(true);
     if (Buffered() > 0)
         throw Error(QStringLiteral("Response body longer than its Content-Length of %1 bytes.").arg(contentLength));
 }
 
 // One transfer: exactly `count` bytes, or (count < 0) all until the peer
 // closes; fewer when the peer closes first or maxBytes is reached. Blocks
-// are received straight into the caller's buffer.
-qint64 HttpClient::ReadTransfer(qint64 count, QByteArray& out, qint64 maxBytes) {
+// are received straight into the room `out` offers; what arrived is handed
+// to it also when the transfer breaks off.
+qint64 HttpClient::ReadTransfer(qint64 count, ResponseBody& out, qint64 maxBytes) {
     const qint64 countMax = count < 0 ? 0 : count;
     if (maxBytes >= 0 && (count < 0 || maxBytes < count)) count = maxBytes;
     const bool untilClose = count < 0;
     qint64 got = 0;
     Transfer(WorkModeRead, countMax, [&] {
-        const qint64 start = out.size();
-        const bool grownOnce = !untilClose && count <= TrustedGrowthBytes;
-        if (grownOnce) out.resize(start + count);
-        try {
-            // First what arrived together with the headers.
-            const qint64 buffered = untilClose ? Buffered() : std::min(count, Buffered());
-            if (!grownOnce) out.resize(start + buffered);
-            got = TakeBuffered(out.data() + start, buffered);
-            if (got > 0) DoWork(WorkModeRead, got);
-            bool closed = false;
-            while (!closed && (untilClose || got < count)) {
-                const qint64 block = untilClose ? BlockSizeBytes : std::min<qint64>(BlockSizeBytes, count - got);
-                if (!grownOnce) {
-                    ensureCapacity(out, start + got + block);
-                    out.resize(start + got + block);
-                }
-                qint64 blockGot = 0;
-                while (blockGot < block) {
-                    const qint64 n = ReceiveSome(out.data() + start + got + blockGot, block - blockGot);
-                    if (n == 0) {
-                        closed = true;
-                        break;
-                    }
-                    blockGot += n;
-                }
-                got += blockGot;
-                if (blockGot > 0) DoWork(WorkModeRead, blockGot);
-            }
-        } catch (...) {
-            out.resize(start + got);
-            throw;
+        if (!untilClose) out.Expect(count);
+        // First what arrived together with the headers.
+        const qint64 buffered = untilClose ? Buffered() : std::min(count, Buffered());
+        for (qint64 taken = 0; taken < buffered;) {
+            qint64 room = 0;
+            char* const into = out.Room(buffered - taken, room);
+            const qint64 n = TakeBuffered(into, room);
+            out.Filled(n);
+            taken += n;
+            got += n;
         }
-        out.resize(start + got);
+        if (buffered > 0) DoWork(WorkModeRead, buffered);
+        bool closed = false;
+        while (!closed && (untilClose || got < count)) {
+            const qint64 block = untilClose ? BlockSizeBytes : std::min<qint64>(BlockSizeBytes, count - got);
+            qint64 blockGot = 0;
+            try {
+                while (blockGot < block) {
+                    qint64 room = 0;
+                    char* const into = out.Room(block - blockGot, room);
+                    qint64 roomGot = 0;
+                    try {
+                        while (roomGot < room) {
+                            const qint64 n = ReceiveSome(into + roomGot, room - roomGot);
+                            if (n == 0) {
+                                closed = true;
+                                break;
+                            }
+                            roomGot += n;
+                        }
+                    } catch (...) {
+                        out.Filled(roomGot);
+                        blockGot += roomGot;
+                        throw;
+                    }
+                    out.Filled(roomGot);
+                    blockGot += roomGot;
+                    if (closed) break;
+                }
+            } catch (...) {
+                got += blockGot;
+                throw;
+            }
+            got += blockGot;
+            if (blockGot > 0) DoWork(WorkModeRead, blockGot);
+        }
     });
     return got;
 }

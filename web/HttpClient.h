@@ -1,7 +1,8 @@
 #pragma once
 // The blocking HTTP/1.x client the program talks to the replication web
-// service with: plain HTTP over one TCP connection that may outlive an
-// exchange, cookies kept in memory, redirections not followed. Used from the
+// service with: HTTP over one TCP connection that may outlive an exchange,
+// inside TLS for https URLs (web/TlsChannel.h; never a fallback to plain),
+// cookies kept in memory, redirections not followed. Used from the
 // user-interface thread only; its AntiFreeze keeps the window responsive.
 
 #include "platform/Clock.h"
@@ -10,15 +11,20 @@
 #include "web/CookieStore.h"
 #include "web/HttpHeaders.h"
 #include "web/RequestBody.h"
+#include "web/ResponseBody.h"
 
 #include <QByteArray>
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace vz {
+
+class TlsChannel;
+class TlsContext;
 
 class HttpClient {
 public:
@@ -37,11 +43,14 @@ public:
     static constexpr int MaxErrorBodyBytes = 65536;
 
     HttpClient(AntiFreeze& antiFreeze, const Clock& clock);
+    ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
     // GET (HTTP/1.1); the response body is appended to buffer.
     void Get(const QString& url, QByteArray& buffer);
+    // GET; the response body goes to `body` as it arrives.
+    void Get(const QString& url, ResponseBody& body);
     // GET; the body's bytes as text, one character per byte.
     QString GetText(const QString& url);
     // POST (HTTP/1.0, "Connection: keep-alive") of the body on a fresh
@@ -50,6 +59,11 @@ public:
 
     bool Connected();
     void Disconnect();
+
+    // The authorities an https server's certificate must chain to: the
+    // certificates in this PEM file instead of the system's store (empty:
+    // the store). Takes effect at the next connection.
+    void SetCertificateAuthorities(const QString& pemFile);
 
     // Progress of body transfers, called synchronously on the calling
     // thread. Begin and end fire only for the outermost transfer of a mode;
@@ -65,6 +79,7 @@ private:
         QByteArray method;
         QString host;  // as in the URL
         quint16 port = 80;
+        bool secure = false;  // https
         QString requestPath;
         QString urlPath;  // path and document, for cookies
         bool http10 = false;
@@ -72,26 +87,32 @@ private:
     };
 
     static Request Prepare(const QByteArray& method, const QString& url, RequestBody* body);
-    void Exchange(const Request& request, QByteArray& out);
-    void OpenConnection(const QString& host, quint16 port);
+    void Exchange(const Request& request, ResponseBody& out);
+    void OpenConnection(const Request& request);
     bool ConnectionReusable();
     bool KeepAlive(const Request& request) const;
     void SendHead(const Request& request);
     void SendBody(RequestBody& body);
-    void ReadResponse(const Request& request, QByteArray& out);
+    void ReadResponse(const Request& request, ResponseBody& out);
     [[noreturn]] void RaiseHttpError();
     void CountHeadLine(qsizetype bytes);
 
+    // The connection's bytes, inside TLS or not.
+    void SendAll(const char* data, qint64 count);
+    qint64 ReceiveNow(char* into, qint64 maxBytes);
+    // Takes in, without waiting, what has come unasked: bytes (into the
+    // input) or the peer's close.
+    void ProbeInput(bool countAsReceived);
     qint64 ReceiveSome(char* into, qint64 maxBytes);
     bool FillInput();
     bool ReadLine(QByteArray& line);
     qint64 Buffered() const { return input_.size() - inputPos_; }
     // Reads the body by the response's headers; at most maxBytes (< 0: no
     // bound) are kept, and a body cut there leaves the connection unusable.
-    void ReadBody(QByteArray& out, qint64 maxBytes);
+    void ReadBody(ResponseBody& out, qint64 maxBytes);
     // Reads `count` bytes (< 0: until the peer closes), fewer when the peer
     // closes first or maxBytes (< 0: no bound) is reached; returns how many.
-    qint64 ReadTransfer(qint64 count, QByteArray& out, qint64 maxBytes);
+    qint64 ReadTransfer(qint64 count, ResponseBody& out, qint64 maxBytes);
     qint64 TakeBuffered(char* into, qint64 maxBytes);
     void RefuseSurplus(qint64 contentLength);
 
@@ -104,8 +125,12 @@ private:
     AntiFreeze& antiFreeze_;
     CookieStore cookies_;
     Socket socket_;
+    QString authoritiesFile_;
+    std::unique_ptr<TlsContext> tlsContext_;  // made at the first https connection
+    std::unique_ptr<TlsChannel> tls_;         // while the connection is https
     QString connectedHost_;
     quint16 connectedPort_ = 0;
+    bool connectedSecure_ = false;
     bool peerClosed_ = false;
     bool bodyCut_ = false;  // bytes of the last response were left unread
     qint64 receivedBytes_ = 0;  // in the current exchange

@@ -1,6 +1,6 @@
 #pragma once
-// The errors the HTTP client raises. Callers tell them apart by their text,
-// except the import, which drops ConnectionClosedGracefully by its kind.
+// The errors the HTTP client raises. Callers tell them apart by their text;
+// the client itself tells a dropped kept connection by its kind.
 
 #include "platform/Errors.h"
 
@@ -30,6 +30,15 @@ public:
 
 private:
     int errorNumber_;
+};
+
+// The secure channel could not be set up or broke: a refused certificate,
+// a failed handshake ("TLS handshake failed: certificate has expired"), a
+// protocol error later on. Raised where a socket error is, and treated as
+// one by every caller.
+class TlsError : public Error {
+public:
+    explicit TlsError(const QString& message) : Error(message) {}
 };
 
 // The server closed the connection while the status line was awaited.

@@ -29,6 +29,8 @@ QString ReplicationService::Upload(const QString& archiveWindowsPath, const QStr
 
 void ReplicationService::Download(QByteArray& buffer) { client_.Get(DownloadUrl(), buffer); }
 
+void ReplicationService::Download(ResponseBody& body) { client_.Get(DownloadUrl(), body); }
+
 QString ReplicationService::Remove() { return client_.GetText(RemovalUrl()); }
 
 bool ReplicationService::UploadAccepted(const QString& responseText) {

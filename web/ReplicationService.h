@@ -16,7 +16,7 @@ namespace vz {
 
 class ReplicationService {
 public:
-    // baseUrl: "http://" + host + "/Zuvavivevo/".
+    // baseUrl: "http://" or "https://" + host[:port] + "/Zuvavivevo/".
     ReplicationService(HttpClient& client, const Clock& clock, QString baseUrl, QString clientGuid);
 
     QString UploadUrl() const;    // BaseUrl + "Upload.aspx?guid=" + ClientGuid
@@ -31,6 +31,8 @@ public:
     QString Upload(const QString& archiveWindowsPath, const QString& archiveHostPath);
     // Appends the server's archive to buffer.
     void Download(QByteArray& buffer);
+    // Hands the server's archive to `body` as it arrives.
+    void Download(ResponseBody& body);
     // Asks the server to delete its copy; returns the (unused) response text.
     QString Remove();
 

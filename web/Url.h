@@ -24,8 +24,7 @@ struct ParsedUrl {
 ParsedUrl ParseUrl(const QString& url);
 
 // Where a URL's requests go. The scheme decides the default port and
-// whether the connection is secure; the client refuses a secure one until
-// it speaks TLS.
+// whether the connection is secure (TLS).
 struct UrlEndpoint {
     QString scheme;  // lower case; "http" when the URL names none
     QString host;

@@ -200,15 +200,22 @@ bool ReplicationServer::Start(QString& error) {
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&ServerCallbacks::notifyConnection), this},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&ServerCallbacks::completed), this},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&ServerCallbacks::uriLog), this},
-        {MHD_OPTION_END, 0, nullptr},
     };
+    const bool tls = !options_.tlsCertificatePem.isEmpty() || !options_.tlsKeyPem.isEmpty();
+    if (tls) {
+        // The texts stay in options_ for as long as the daemon runs.
+        items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(options_.tlsKeyPem.constData())});
+        items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(options_.tlsCertificatePem.constData())});
+    }
+    items.push_back({MHD_OPTION_END, 0, nullptr});
     // The library's own thread waits for the sockets: it stops accepting
     // while descriptors or connections are out and starts again when
     // connections close. With poll: its epoll mode (0.9.75) at times never
     // accepts again after that. The inter-thread channel lets the stop
     // wake it whatever it waits for.
-    daemon_ = MHD_start_daemon(MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_ERROR_LOG, options_.port, nullptr, nullptr,
-                               &ServerCallbacks::access, this, MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
+    const unsigned flags = MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_ERROR_LOG | (tls ? MHD_USE_TLS : 0);
+    daemon_ = MHD_start_daemon(flags, options_.port, nullptr, nullptr, &ServerCallbacks::access, this, MHD_OPTION_ARRAY,
+                               items.data(), MHD_OPTION_END);
     if (!daemon_) {
         std::lock_guard lock(messageMutex_);
         // One arg() call: none of the texts is read again for place markers.

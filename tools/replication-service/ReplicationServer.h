@@ -1,8 +1,8 @@
 #pragma once
 // A reference replication web service: keeps one archive per client
 // identifier under <root>/Replicacao/ and speaks the three exchanges of the
-// program (upload page, download path, removal page) over HTTP/1.x, one
-// request per connection. libmicrohttpd carries the connections on a thread
+// program (upload page, download path, removal page) over HTTP/1.x, or
+// HTTPS when given a certificate, one request per connection. libmicrohttpd carries the connections on a thread
 // of its own with non-blocking sockets; the service adds the limits that
 // keep slow, silent and hostile clients from holding connections or memory.
 
@@ -26,6 +26,11 @@ struct ReplicationServerOptions {
     QString root = QStringLiteral("./replication-data");
     qint64 maxUploadBytes = qint64(2) << 30;
     ConnectionLimits limits;
+    // PEM text of the certificate (chain) and its private key: with both the
+    // service speaks HTTPS only (the library's TLS, GnuTLS), without them
+    // plain HTTP.
+    QByteArray tlsCertificatePem;
+    QByteArray tlsKeyPem;
 };
 
 class ReplicationServer {

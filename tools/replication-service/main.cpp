@@ -1,11 +1,14 @@
 // vz-replication-service: the reference replication web service.
 //   vz-replication-service [--address ADDR] [--port N] [--root FOLDER] [--max-upload-bytes N]
-//                          [limits: see usage()]
+//                          [--tls-cert FILE --tls-key FILE] [limits: see usage()]
+// With --tls-cert and --tls-key (PEM) it serves HTTPS on the port instead
+// of plain HTTP.
 // Prints "listening on ADDR:PORT" as its first line, logs one line per
 // request on standard error, and stops cleanly on SIGINT or SIGTERM.
 
 #include "tools/replication-service/ReplicationServer.h"
 
+#include <QFile>
 #include <QString>
 #include <csignal>
 #include <limits>
@@ -19,10 +22,23 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: vz-replication-service [--address ADDR] [--port N] [--root FOLDER]\n"
+                 "         [--tls-cert FILE --tls-key FILE]\n"
                  "         [--max-upload-bytes N] [--head-timeout-ms N] [--min-upload-rate BYTES_PER_S]\n"
                  "         [--rate-window-ms N] [--send-timeout-ms N] [--drain-bytes N] [--drain-timeout-ms N]\n"
                  "         [--max-connections N] [--max-connections-per-address N]\n");
     return 2;
+}
+
+// A PEM file whole; false with a message when it cannot be read.
+bool readPem(const QString& path, QByteArray& text) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "vz-replication-service: cannot read %s: %s\n", path.toLocal8Bit().constData(),
+                     file.errorString().toLocal8Bit().constData());
+        return false;
+    }
+    text = file.readAll();
+    return true;
 }
 
 }  // namespace
@@ -30,6 +46,7 @@ int usage() {
 int main(int argc, char** argv) {
     vz::ReplicationServerOptions options;
     vz::ConnectionLimits& limits = options.limits;
+    QString certificateFile, keyFile;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (i + 1 >= argc) return usage();
@@ -47,6 +64,10 @@ int main(int argc, char** argv) {
             options.port = quint16(number(0, 65535));
         } else if (arg == QLatin1String("--root")) {
             options.root = value;
+        } else if (arg == QLatin1String("--tls-cert")) {
+            certificateFile = value;
+        } else if (arg == QLatin1String("--tls-key")) {
+            keyFile = value;
         } else if (arg == QLatin1String("--max-upload-bytes")) {
             options.maxUploadBytes = number(0, std::numeric_limits<qint64>::max());
         } else if (arg == QLatin1String("--head-timeout-ms")) {
@@ -70,6 +91,11 @@ int main(int argc, char** argv) {
         }
         if (!ok) return usage();
     }
+    // Both or neither: half of the pair would leave the port plain.
+    if (certificateFile.isEmpty() != keyFile.isEmpty()) return usage();
+    if (!certificateFile.isEmpty() &&
+        (!readPem(certificateFile, options.tlsCertificatePem) || !readPem(keyFile, options.tlsKeyPem)))
+        return 1;
 
     // The signals are taken by sigwait below, in no other thread; a client
     // that goes away in the middle of an answer must not end the process.

@@ -2,19 +2,21 @@
 // service, without a window, for support staff checking that a station
 // reaches the service.
 //
-//   vz-transfer upload FILE --base URL --guid ID
-//   vz-transfer download DEST --base URL --guid ID
-//   vz-transfer remove --base URL --guid ID
+//   vz-transfer upload FILE --base URL --guid ID [--ca FILE]
+//   vz-transfer download DEST --base URL --guid ID [--ca FILE]
+//   vz-transfer remove --base URL --guid ID [--ca FILE]
 //
 // URL is the service's base address as the program uses it
-// ("http://host[:port]/Zuvavivevo/"); ID the installation's client
-// identifier. The requests are the program's own: its HTTP client, its
+// ("http://host[:port]/Zuvavivevo/" or "https://..."); ID the
+// installation's client identifier. An https service's certificate is
+// checked against the system's store, or against the authorities in the
+// --ca file (a private authority) instead. The requests are the program's own: its HTTP client, its
 // multipart body, its URLs. Progress goes to standard error when that is a
 // terminal; errors go to standard error. The exit status is 0 on success
 // (for an upload: the service answered TRUE), 1 on failure, 2 for a wrong
-// command line. A download replaces DEST only once the whole archive has
-// arrived, through a temporary file beside it; a failed one leaves DEST as
-// it was.
+// command line. A download is written as it arrives into a temporary file
+// beside DEST, which replaces DEST only once the whole archive has arrived;
+// a failed one leaves DEST as it was.
 
 #include "platform/DriveMap.h"
 #include "platform/Errors.h"
@@ -22,6 +24,7 @@
 #include "platform/FileSystem.h"
 #include "tools/vz-transfer/TransferProgress.h"
 #include "web/AntiFreeze.h"
+#include "web/DownloadFile.h"
 #include "web/HttpClient.h"
 #include "web/ReplicationService.h"
 #include "web/Url.h"
@@ -39,11 +42,14 @@ using namespace vz;
 namespace {
 
 const char* kUsage =
-    "usage: vz-transfer upload FILE --base URL --guid ID\n"
-    "       vz-transfer download DEST --base URL --guid ID\n"
-    "       vz-transfer remove --base URL --guid ID\n"
-    "  URL: the service's base address, for example http://host:8077/Zuvavivevo/\n"
-    "  ID:  the installation's client identifier\n";
+    "usage: vz-transfer upload FILE --base URL --guid ID [--ca FILE]\n"
+    "       vz-transfer download DEST --base URL --guid ID [--ca FILE]\n"
+    "       vz-transfer remove --base URL --guid ID [--ca FILE]\n"
+    "  URL:  the service's base address, for example http://host:8077/Zuvavivevo/\n"
+    "        or https://host/Zuvavivevo/\n"
+    "  ID:   the installation's client identifier\n"
+    "  --ca: PEM certificates of the authorities an https service's certificate\n"
+    "        must chain to, instead of the system's store\n";
 
 int usage(const char* problem = nullptr) {
     if (problem) std::fprintf(stderr, "vz-transfer: %s\n", problem);
@@ -65,15 +71,11 @@ int fail(const QString& message) {
 std::optional<QString> checkedBase(const QString& base, QString& problem) {
     const ParsedUrl parsed = ParseUrl(base);
     if (parsed.scheme.isEmpty()) {
-        problem = QStringLiteral("--base must start with http://");
+        problem = QStringLiteral("--base must start with http:// or https://");
         return std::nullopt;
     }
     try {
-        const UrlEndpoint endpoint = EndpointOf(parsed);
-        if (endpoint.secure) {
-            problem = QStringLiteral("--base: https is not supported yet; the program's client speaks plain HTTP");
-            return std::nullopt;
-        }
+        EndpointOf(parsed);
     } catch (const Error& e) {
         problem = QStringLiteral("--base: ") +
                   (e.message().isEmpty() ? QStringLiteral("unknown scheme ") + parsed.scheme : e.message());
@@ -134,7 +136,8 @@ int download(ReplicationService& service, HttpClient& client, const QString& des
     if (!windowsPath || fs.toHost(*windowsPath) != host)
         return fail(dest + QStringLiteral(": another file of that name in another letter case is there"));
 
-    QByteArray archive;
+    DownloadFile archive;
+    if (!archive.Open(host)) return fail(dest + QStringLiteral(": cannot be written: ") + hostfs::errorText(errno));
     try {
         TransferProgress progress(client, HttpClient::WorkModeRead, QStringLiteral("received"), stderr);
         service.Download(archive);
@@ -144,9 +147,10 @@ int download(ReplicationService& service, HttpClient& client, const QString& des
         throw;
     }
     client.Disconnect();
-    if (!fs.writeFile(*windowsPath, archive))
+    if (!archive.Commit(true))
         return fail(dest + QStringLiteral(": cannot be written: ") + hostfs::errorText(errno));
-    std::printf("downloaded %lld bytes to %s\n", static_cast<long long>(archive.size()), dest.toUtf8().constData());
+    std::printf("downloaded %lld bytes to %s\n", static_cast<long long>(archive.receivedBytes()),
+                dest.toUtf8().constData());
     return 0;
 }
 
@@ -154,11 +158,14 @@ int download(ReplicationService& service, HttpClient& client, const QString& des
 
 int main(int argc, char** argv) {
     QStringList positional;
-    QString base, guid;
+    QString base, guid, authorities;
     bool haveBase = false, haveGuid = false;
     for (int i = 1; i < argc; ++i) {
         const QString a = QString::fromLocal8Bit(argv[i]);
-        if ((a == QLatin1String("--base") || a == QLatin1String("--guid")) && i + 1 < argc) {
+        if (a == QLatin1String("--ca") && i + 1 < argc) {
+            authorities = QString::fromLocal8Bit(argv[++i]);
+            if (authorities.isEmpty()) return usage("--ca needs a file");
+        } else if ((a == QLatin1String("--base") || a == QLatin1String("--guid")) && i + 1 < argc) {
             (a == QLatin1String("--base") ? base : guid) = QString::fromLocal8Bit(argv[++i]);
             (a == QLatin1String("--base") ? haveBase : haveGuid) = true;
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -188,6 +195,11 @@ int main(int argc, char** argv) {
     AntiFreeze antiFreeze(pump);
     SystemClock clock;
     HttpClient client(antiFreeze, clock);
+    if (!authorities.isEmpty()) {
+        const QString file = absoluteHostPath(authorities);
+        if (!hostfs::isFile(file)) return fail(authorities + QStringLiteral(": no such file"));
+        client.SetCertificateAuthorities(file);
+    }
     ReplicationService service(client, clock, *baseUrl, guid);
     try {
         if (command == QLatin1String("upload")) return upload(service, client, positional.at(1));
