@@ -36,7 +36,7 @@ struct MainWindowServices {
     UserDialogs& dialogs;
     AutomationDatabases& databases;
     QString executableWindowsPath;
-    QString serviceHost;
+    QString serviceHost;  // the service's base URL, or host[:port] of its plain one (Settings)
     // Whether a notification area can show the icon now; without one, hiding
     // the window minimises it instead, so it can always be brought back.
     std::function<bool()> trayHostAvailable;

@@ -56,8 +56,11 @@ bool Settings::IsSafeClientGuid(const QString& guid)
 
 void Settings::LoadSettings(SettingsHost& host)
 {
-    // 1. Values from the executable's place; the service address is built in.
-    BaseUrl = QStringLiteral("http://") + serviceHost_ + QStringLiteral("/Zuvavivevo/");
+    // 1. Values from the executable's place; the service address is built in:
+    // a whole base URL (http or https), or host[:port] of the plain one.
+    BaseUrl = serviceHost_.contains(QLatin1String("://"))
+                  ? serviceHost_
+                  : QStringLiteral("http://") + serviceHost_ + QStringLiteral("/Zuvavivevo/");
     ExeFolder = ExtractFilePath(exeWindowsPath_);
     ExeDrive = driveOf(exeWindowsPath_);
 

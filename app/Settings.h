@@ -33,7 +33,9 @@ public:
     static inline const QString FileName = QStringLiteral("VireoReplicador.ini");
 
     // executableWindowsPath: the executable's full path as a Windows path.
-    // serviceHost: host[:port] of the replication web service.
+    // serviceHost: the replication web service's base URL
+    // ("https://host[:port]/Zuvavivevo/"), or host[:port] for
+    // "http://host[:port]/Zuvavivevo/".
     Settings(const FileSystem& fs, const Clock& clock, RegionalSettings regional, const QString& executableWindowsPath,
              const QString& serviceHost);
 

@@ -70,7 +70,7 @@ int main(int argc, char* argv[])
         dialogs,
         *databases,
         *exeWindowsPath,
-        QStringLiteral(VZ_SERVICE_HOST),
+        QStringLiteral(VZ_SERVICE_BASE_URL),
         [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
     });
     dialogs.setParentWindow(&window);

@@ -189,7 +189,11 @@ protected:
                   .arg(seed_));
 
         // The address the program was built with, on the namespace's own loopback.
-        const QString serviceHost = QStringLiteral(VZ_CRASH_SERVICE_HOST);
+        const QString baseUrl = QStringLiteral(VZ_CRASH_SERVICE_BASE_URL);
+        if (!baseUrl.startsWith(QStringLiteral("http://")) || baseUrl.section(QLatin1Char('/'), 3) != QStringLiteral("Zuvavivevo/"))
+            GTEST_SKIP() << "the program was built for the service at " << baseUrl.toStdString()
+                         << ", not a plain HTTP one at /Zuvavivevo/ this test can start";
+        const QString serviceHost = baseUrl.section(QLatin1Char('/'), 2, 2);
         const qsizetype colon = serviceHost.lastIndexOf(QLatin1Char(':'));
         const QString address = colon < 0 ? serviceHost : serviceHost.left(colon);
         const QString port = colon < 0 ? QStringLiteral("80") : serviceHost.mid(colon + 1);
