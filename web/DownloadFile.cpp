@@ -31,7 +31,8 @@ void DownloadFile::Expect(qint64) {}
 
 char* DownloadFile::Room(qint64 maxBytes, qint64& roomBytes) {
     if (!open_) throw Error(QStringLiteral("The download has no file to go to."));
-    if (used_ == WriteBlockBytes && !Flush()) throw Error(QStringLiteral("Cannot write the download: ") + hostfs::errorText(writeError_));
+    if (used_ == WriteBlockBytes && !Flush())
+        throw Error(QStringLiteral("Cannot write the download: ") + hostfs::errorText(writeError_));
     roomBytes = std::min(maxBytes, WriteBlockBytes - used_);
     return block_.data() + used_;
 }
