@@ -145,9 +145,21 @@ void report(const char* what, double mb, Times times, double& medianRatio) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const qint64 sizeBytes = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 100) * 1000 * 1000;
-    const int rounds = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
-    const qint64 largeBytes = (argc > 3 ? QByteArray(argv[3]).toLongLong() : 1000) * 1000 * 1000;
+    // bench_web [SIZE_MB] [ROUNDS] [LARGE_MB]: each a positive number.
+    const auto number = [&](int index, qint64 fallback) {
+        if (argc <= index)
+            return fallback;
+        bool ok = false;
+        const qint64 value = QByteArray(argv[index]).toLongLong(&ok);
+        if (!ok || value <= 0) {
+            std::fprintf(stderr, "usage: bench_web [SIZE_MB] [ROUNDS] [LARGE_MB]\n");
+            std::exit(2);
+        }
+        return value;
+    };
+    const qint64 sizeBytes = number(1, 100) * 1000 * 1000;
+    const int rounds = int(number(2, 3));
+    const qint64 largeBytes = number(3, 1000) * 1000 * 1000;
 
     // In memory when possible: the service syncs every stored upload, and the
     // disk's speed (shared with everything else on the machine) would
