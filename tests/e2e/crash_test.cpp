@@ -691,6 +691,7 @@ TEST_F(CrashTest, ExportsKilledAtAnyMomentLoseNoFileNoMomentAndNoArchive)
         }
         const QString name = QStringLiteral("export round %1/%2 (seed %3)").arg(round).arg(rounds).arg(seed_);
         const Moments before = moments();
+        const FileIdentity settingsBefore = IdentityOf(host(SettingsFile));
         const QStringList atRootBefore = archivesAtRoot();
         const RoundMarks marked = markRound();
 
@@ -784,7 +785,9 @@ TEST_F(CrashTest, ExportsKilledAtAnyMomentLoseNoFileNoMomentAndNoArchive)
             ++boxRounds;
             found << QStringLiteral("a box was up");
         }
-        checkNoBoxStopped(boxUp, moved, atRootBefore, name);
+        // Saved moments may read as before: two exports in the same two seconds
+        // start from the same moment. The settings file is replaced on every save.
+        checkNoBoxStopped(boxUp, moved || !(IdentityOf(host(SettingsFile)) == settingsBefore), atRootBefore, name);
         const QStringList left = leftovers();
         if (!left.isEmpty())
             found << QStringLiteral("left: ") + shortNames(left);
@@ -930,6 +933,7 @@ TEST_F(CrashTest, ImportsKilledAtAnyMomentRestoreWholeFilesAndRemoveTheServiceCo
         // second of the round before still shows as a move.
         setMoments(TimestampFromUnixMs(QDateTime::currentMSecsSinceEpoch() - 24LL * 3600 * 1000));
         const Moments before = moments();
+        const FileIdentity settingsBefore = IdentityOf(host(SettingsFile));
         QMap<QString, qint64> databaseSizes;
         for (auto it = archived.cbegin(); it != archived.cend(); ++it)
             if (IsDatabase(it.key()))
@@ -1011,7 +1015,7 @@ TEST_F(CrashTest, ImportsKilledAtAnyMomentRestoreWholeFilesAndRemoveTheServiceCo
         checkSweep(swept, name);
         if (boxUp)
             found << QStringLiteral("a box was up");
-        checkNoBoxStopped(boxUp, !(after == before), {}, name);
+        checkNoBoxStopped(boxUp, !(after == before) || !(IdentityOf(host(SettingsFile)) == settingsBefore), {}, name);
         const QStringList left = leftovers();
         if (!left.isEmpty())
             found << QStringLiteral("left: ") + shortNames(left);

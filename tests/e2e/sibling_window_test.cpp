@@ -84,7 +84,8 @@ protected:
     // The server script ran, in the installation folder.
     bool serverStarted() const
     {
-        if (!WaitFor([&] { return QFile::exists(marker); }))
+        // The shell makes the file before pwd writes its line: wait for the line.
+        if (!WaitFor([&] { return QFile::exists(marker) && readFile(marker).endsWith('\n'); }))
             return false;
         const QString folder = QFileInfo(kit.station.host(Installation::SystemFolder)).canonicalFilePath();
         return readFile(marker).trimmed() == QFile::encodeName(folder);
