@@ -105,35 +105,40 @@ bool FileReplacement::prepareTarget(const QByteArray& path, const struct stat* s
 bool FileReplacement::open(const QByteArray& targetPath, const struct stat* source, NewFile newFile)
 {
     abandon();
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!prepareTarget(targetPath, source))
-            return false;
-        inPlace_ = !existed_ && newFile == NewFile::InPlace;
-        if (!inPlace_) {
-            // The mode a new file gets; a copy sets the source's afterwards.
-            fd_ = createTemporaryIn(folderOf(target_), &written_, 0666);
-            if (fd_ < 0) {
-                closeKeepingErrno(holdFd_);
-                return false;
-            }
+    if (newFile == NewFile::InPlace) {
+        // Most staged files are new: creating one at once also tells whether
+        // it is there already (then it is replaced like any existing file).
+        existed_ = false;
+        target_ = targetPath;
+        if (createInPlace())
             return true;
-        }
-        do {
-            fd_ = ::open(target_.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
-        } while (fd_ < 0 && errno == EINTR);
-        if (fd_ >= 0) {
-            written_ = target_;
-            // Held without sharing while it is written, as a new file is on Windows.
-            ::flock(fd_, LOCK_EX | LOCK_NB);
-            return true;
-        }
         if (errno != EEXIST)
             return false;
-        // Created by someone else in between: replace it like any existing file.
-        newFile = NewFile::ThroughTemporary;
     }
-    errno = EEXIST;
-    return false;
+    inPlace_ = false;
+    if (!prepareTarget(targetPath, source))
+        return false;
+    // The mode a new file gets; a copy sets the source's afterwards.
+    fd_ = createTemporaryIn(folderOf(target_), &written_, 0666);
+    if (fd_ < 0) {
+        closeKeepingErrno(holdFd_);
+        return false;
+    }
+    return true;
+}
+
+bool FileReplacement::createInPlace()
+{
+    do {
+        fd_ = ::open(target_.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0)
+        return false;
+    inPlace_ = true;
+    written_ = target_;
+    // Held without sharing while it is written, as a new file is on Windows.
+    ::flock(fd_, LOCK_EX | LOCK_NB);
+    return true;
 }
 
 bool FileReplacement::commit(bool durable)

@@ -45,6 +45,8 @@ public:
 
 private:
     bool prepareTarget(const QByteArray& path, const struct stat* source);
+    // Creates target_ itself, new, held while written; false with EEXIST when it is there.
+    bool createInPlace();
 
     QByteArray target_;     // the file that is replaced (a link's target)
     QByteArray written_;    // the temporary file, or the target itself when written in place

@@ -208,7 +208,10 @@ bool copyFile(const QString& fromHostPath, const QString& toHostPath, const Copy
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_OMIT;  // the access time is left alone
         times[1] = options.fatTime ? timespecFromMs(fatRoundedMs(unixMs(sourceStat.st_mtim))) : sourceStat.st_mtim;
-        ok = ::futimens(target.fd(), times) == 0 && ::fchmod(target.fd(), sourceStat.st_mode & 0777) == 0;
+        // A new file usually has the source's mode already (0666 less the umask).
+        ok = ::futimens(target.fd(), times) == 0 &&
+             ((written.st_mode & 0777) == (sourceStat.st_mode & 0777) ||
+              ::fchmod(target.fd(), sourceStat.st_mode & 0777) == 0);
     }
     if (!ok) {
         if (errno == 0)
