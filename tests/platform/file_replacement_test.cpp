@@ -226,6 +226,30 @@ TEST_P(FileReplacementTest, ASourceThatYieldsLessThanItsSizeCopiesNothing)
     EXPECT_FALSE(QFileInfo::exists(fresh));
 }
 
+// A copy carries the source's permission bits, whatever mode a new file
+// would get and whatever the file it replaces had.
+TEST_P(FileReplacementTest, TheCopyHasTheSourcesModeNewOrReplaced)
+{
+    const mode_t previous = ::umask(022);
+    for (const mode_t mode : {mode_t(0644), mode_t(0600), mode_t(0755), mode_t(0664)}) {
+        const QString from = dir.file(S("modos/origem-%1").arg(mode, 0, 8));
+        writeFile(from, "bytes");
+        ASSERT_EQ(::chmod(QFile::encodeName(from).constData(), mode), 0);
+        const QString fresh = dir.file(S("modos/novo-%1").arg(mode, 0, 8));
+        const QString old = dir.file(S("modos/velho-%1").arg(mode, 0, 8));
+        writeFile(old, "old");
+        ASSERT_EQ(::chmod(QFile::encodeName(old).constData(), 0640), 0);
+        for (const QString& to : {fresh, old}) {
+            ASSERT_TRUE(copyWith(GetParam(), from, to)) << to.toStdString();
+            struct stat st {};
+            ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, mode) << to.toStdString();
+            EXPECT_EQ(readFile(to), QByteArray("bytes"));
+        }
+    }
+    ::umask(previous);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothCopies, FileReplacementTest,
                          ::testing::Values(Copy::Platform, Copy::KeepingDate, Copy::KeepingDateInPlace),
                          [](const ::testing::TestParamInfo<Copy>& p) {
