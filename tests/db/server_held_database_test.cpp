@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "tests/support/FirebirdTestDatabases.h"
 #include "tests/support/TempPrefix.h"
+#include "tests/support/firebird-server/LocalFirebirdServer.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,108 +24,16 @@
 namespace vz {
 namespace {
 
-const QString InitScript = QStringLiteral("/etc/init.d/firebird3.0");
-const QString PasswordFile = QStringLiteral("/etc/firebird/3.0/SYSDBA.password");
-const QString ProgramPassword = QStringLiteral("quartzite");
-constexpr long LoginFailed = 335544472;      // isc_login
-constexpr long NetworkFailed = 335544721;    // isc_network_error
-
-// An attachment made straight through the client library, with a server
-// prefix the program itself never uses.
-class ServerAttachment {
-public:
-    ServerAttachment(const FirebirdClient& client, const QString& hostPath, const QString& password)
-        : client_(client)
-    {
-        const QByteArray name = QByteArray("127.0.0.1:") + QFile::encodeName(hostPath);
-        const QByteArray dpb = BuildDatabaseParameterBlock(
-            {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + password});
-        ISC_STATUS_ARRAY status;
-        client_.isc_attach_database(status, static_cast<short>(name.size()), name.constData(), &handle_,
-                                    static_cast<short>(dpb.size()), dpb.constData());
-        if (FirebirdClient::failed(status)) {
-            handle_ = 0;
-            throw client_.errorFrom(status);
-        }
-    }
-    ~ServerAttachment()
-    {
-        ISC_STATUS_ARRAY status;
-        client_.isc_detach_database(status, &handle_);
-    }
-    void exec(const QByteArray& sql)
-    {
-        ISC_STATUS_ARRAY status;
-        isc_tr_handle transaction = 0;
-        TransactionExistenceBlock teb{&handle_, 0, nullptr};
-        client_.isc_start_multiple(status, &transaction, 1, &teb);
-        client_.check(status);
-        client_.isc_dsql_execute_immediate(status, &handle_, &transaction, 0, sql.constData(), 1, nullptr);
-        if (FirebirdClient::failed(status)) {
-            const DatabaseError error = client_.errorFrom(status);
-            client_.isc_rollback_transaction(status, &transaction);
-            throw error;
-        }
-        client_.isc_commit_transaction(status, &transaction);
-        client_.check(status);
-    }
-
-private:
-    const FirebirdClient& client_;
-    isc_db_handle handle_ = 0;
-};
-
-int runInitScript(const QString& action)
-{
-    QProcess process;
-    process.start(InitScript, {action});
-    if (!process.waitForFinished(60000))
-        return -1;
-    return process.exitCode();
-}
-
-// The password Debian's package wrote for SYSDBA.
-QString installedPassword()
-{
-    QFile file(PasswordFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    for (QByteArray line : file.readAll().split('\n')) {
-        line = line.trimmed();
-        if (line.startsWith("ISC_PASSWORD=")) {
-            QByteArray value = line.mid(13);
-            if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
-                value = value.mid(1, value.size() - 2);
-            return QString::fromUtf8(value);
-        }
-    }
-    return QString();
-}
-
-// Keeps the package's password file true after the change, as it asks.
-void recordPassword(const QString& password)
-{
-    QFile file(PasswordFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    QList<QByteArray> lines = file.readAll().split('\n');
-    file.close();
-    for (QByteArray& line : lines) {
-        if (line.trimmed().startsWith("ISC_PASSWORD="))
-            line = "ISC_PASSWORD=\"" + password.toUtf8() + '"';
-    }
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(lines.join('\n'));
-}
+// Straight through the client library, with a server prefix the program
+// itself never uses.
+using ServerAttachment = test::DirectAttachment;
 
 class ServerHeldDatabaseTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QFileInfo(InitScript).isExecutable() || !QFileInfo::exists(QStringLiteral("/usr/sbin/firebird")))
-            GTEST_SKIP() << "NOTICE: firebird3.0-server is not installed; the server-held database is not tested";
-        if (geteuid() != 0)
-            GTEST_SKIP() << "NOTICE: starting the Firebird server needs root; the server-held database is not tested";
+        if (const QString why = test::LocalFirebirdServer::unavailableReason(); !why.isEmpty())
+            GTEST_SKIP() << "NOTICE: " << why.toStdString() << "; the server-held database is not tested";
         const passwd* firebird = getpwnam("firebird");
         ASSERT_NE(firebird, nullptr);
 
@@ -135,41 +44,9 @@ protected:
         for (const QString& file : {adm(), audio()})
             ASSERT_EQ(chown(QFile::encodeName(file).constData(), firebird->pw_uid, firebird->pw_gid), 0);
 
-        startedServer_ = runInitScript(QStringLiteral("status")) != 0;
-        if (startedServer_) {
-            ASSERT_EQ(runInitScript(QStringLiteral("start")), 0);
-        }
-        ensureProgramPassword();
-    }
-
-    void TearDown() override
-    {
-        if (startedServer_)
-            runInitScript(QStringLiteral("stop"));
-    }
-
-    // The server accepts SYSDBA with the program's password (set when needed).
-    void ensureProgramPassword()
-    {
-        const FirebirdClient& client = FirebirdClient::Load();
-        for (int attempt = 0;; ++attempt) {
-            try {
-                ServerAttachment probe(client, adm(), ProgramPassword);
-                return;
-            } catch (const DatabaseError& e) {
-                if (e.errorCode() == NetworkFailed && attempt < 50) {
-                    QThread::msleep(200);  // the server is still starting
-                    continue;
-                }
-                ASSERT_EQ(e.errorCode(), LoginFailed) << e.message().toStdString();
-                break;
-            }
-        }
-        const QString current = installedPassword();
-        ASSERT_FALSE(current.isEmpty()) << "no SYSDBA password in " << PasswordFile.toStdString();
-        ServerAttachment admin(client, adm(), current);
-        admin.exec("ALTER USER SYSDBA PASSWORD '" + ProgramPassword.toUtf8() + "'");
-        recordPassword(ProgramPassword);
+        ASSERT_TRUE(server_.start());
+        const QString passwordProblem = server_.ensureTestPassword(adm());
+        ASSERT_TRUE(passwordProblem.isEmpty()) << passwordProblem.toStdString();
     }
 
     QString adm() const { return folder.path() + QStringLiteral("/VireoAdm.fdb"); }
@@ -200,7 +77,7 @@ protected:
     }
 
     test::TempDir folder;
-    bool startedServer_ = false;
+    test::LocalFirebirdServer server_;
 };
 
 TEST_F(ServerHeldDatabaseTest, AHeldFileIsReadThroughTheServerWithTheProgramsPassword)
@@ -209,7 +86,7 @@ TEST_F(ServerHeldDatabaseTest, AHeldFileIsReadThroughTheServerWithTheProgramsPas
     AutomationDatabases dbs(fs);
     dbs.setFileNames(QString(), admWindows());
     {
-        ServerAttachment held(dbs.client, adm(), ProgramPassword);
+        ServerAttachment held = ServerAttachment::server(adm());
         EXPECT_EQ(dbs.ReadClientGuid(), QStringLiteral("{SERVER-1}"));
         EXPECT_FALSE(dbs.DB_Adm.connected());
         EXPECT_TRUE(protocolOf(fs).startsWith(QLatin1String("TCP")));
@@ -239,20 +116,19 @@ TEST_F(ServerHeldDatabaseTest, AHeldFileIsReadThroughTheServerWithTheProgramsPas
 
 TEST_F(ServerHeldDatabaseTest, ALostServerConnectionStillEndsTheTransaction)
 {
-    if (!startedServer_)
+    if (!server_.startedHere())
         GTEST_SKIP() << "NOTICE: the Firebird server was already running; it is not stopped to test a lost connection";
     const FileSystem fs(DriveMap::rootOnly());
     AutomationDatabases dbs(fs);
     dbs.setFileNames(windows(audio()), admWindows());
     QStringList folders;
     {
-        ServerAttachment held(dbs.client, audio(), ProgramPassword);
+        ServerAttachment held = ServerAttachment::server(audio());
         dbs.ConnectVireo();
         dbs.ForEachMusicFolder([&](const QString& path) { folders.append(path); });
         EXPECT_EQ(folders, QStringList{QStringLiteral("D:\\Musicas\\Rock\\")});
         ASSERT_TRUE(dbs.Trans_Vireo.active());
-        ASSERT_EQ(runInitScript(QStringLiteral("stop")), 0);
-        startedServer_ = false;
+        ASSERT_TRUE(server_.stop());
     }
     // Neither commit nor rollback can reach the server; the transaction ends
     // all the same and the detach is still tried.

@@ -16,6 +16,7 @@
 #include "staging/CopyEngine.h"
 #include "tests/e2e/RunTestKit.h"
 #include "tests/support/faultfs/FaultInjection.h"
+#include "tests/support/firebird-server/LocalFirebirdServer.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -39,12 +40,6 @@ using namespace vz::test;
 
 namespace {
 
-const QString InitScript = QStringLiteral("/etc/init.d/firebird3.0");
-const QString PasswordFile = QStringLiteral("/etc/firebird/3.0/SYSDBA.password");
-const QString ProgramPassword = QStringLiteral("quartzite");
-constexpr long LoginFailed = 335544472;    // isc_login
-constexpr long NetworkFailed = 335544721;  // isc_network_error
-
 const QString Vireodb = Installation::SystemFolder + QStringLiteral("Vireodb\\");
 const QString Audio = Vireodb + QStringLiteral("VireoAudio.fdb");
 const QString Adm = Vireodb + QStringLiteral("VireoAdm.fdb");
@@ -53,109 +48,7 @@ const QString StagedVireodb = QStringLiteral("C:\\Replicacao\\C\\Vireo\\Vireo Ca
 // databases, whose times the server sets to the real date.
 const Timestamp LongAgo = LocalTime(2000, 1, 1);
 
-// An attachment straight through the client library, to a server
-// ("127.0.0.1:" + path) or in-process (a plain path).
-class Attachment {
-public:
-    Attachment(const QByteArray& name, const QString& password = ProgramPassword)
-        : client_(FirebirdClient::Load())
-    {
-        const QByteArray dpb = BuildDatabaseParameterBlock(
-            {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + password});
-        ISC_STATUS_ARRAY status;
-        client_.isc_attach_database(status, static_cast<short>(name.size()), name.constData(), &handle_,
-                                    static_cast<short>(dpb.size()), dpb.constData());
-        if (FirebirdClient::failed(status)) {
-            handle_ = 0;
-            throw client_.errorFrom(status);
-        }
-    }
-    static Attachment server(const QString& hostPath, const QString& password = ProgramPassword)
-    {
-        return Attachment(QByteArray("127.0.0.1:") + QFile::encodeName(hostPath), password);
-    }
-    static Attachment inProcess(const QString& hostPath) { return Attachment(QFile::encodeName(hostPath)); }
-    Attachment(Attachment&& other) noexcept : client_(other.client_), handle_(other.handle_) { other.handle_ = 0; }
-    ~Attachment()
-    {
-        if (handle_ != 0) {
-            ISC_STATUS_ARRAY status;
-            client_.isc_detach_database(status, &handle_);
-        }
-    }
-    void exec(const QByteArray& sql)
-    {
-        ISC_STATUS_ARRAY status;
-        isc_tr_handle transaction = start();
-        client_.isc_dsql_execute_immediate(status, &handle_, &transaction, 0, sql.constData(), 1, nullptr);
-        if (FirebirdClient::failed(status)) {
-            const DatabaseError error = client_.errorFrom(status);
-            client_.isc_rollback_transaction(status, &transaction);
-            throw error;
-        }
-        client_.isc_commit_transaction(status, &transaction);
-        client_.check(status);
-    }
-    // The first column of the first row, as text.
-    QString value(const QString& sql)
-    {
-        isc_tr_handle transaction = start();
-        QString result;
-        {
-            SqlStatement statement(client_, &handle_);
-            statement.prepare(&transaction, sql, 1);
-            statement.execute(&transaction);
-            if (statement.fetch())
-                result = statement.asString(0);
-        }
-        ISC_STATUS_ARRAY status;
-        client_.isc_commit_transaction(status, &transaction);
-        client_.check(status);
-        return result;
-    }
-    long long number(const QString& sql) { return value(sql).trimmed().toLongLong(); }
-    int backupState() { return int(number(QStringLiteral("SELECT MON$BACKUP_STATE FROM MON$DATABASE"))); }
-
-private:
-    isc_tr_handle start()
-    {
-        ISC_STATUS_ARRAY status;
-        isc_tr_handle transaction = 0;
-        TransactionExistenceBlock teb{&handle_, 0, nullptr};
-        client_.isc_start_multiple(status, &transaction, 1, &teb);
-        client_.check(status);
-        return transaction;
-    }
-
-    const FirebirdClient& client_;
-    isc_db_handle handle_ = 0;
-};
-
-int RunInitScript(const QString& action)
-{
-    QProcess process;
-    process.start(InitScript, {action});
-    if (!process.waitForFinished(60000))
-        return -1;
-    return process.exitCode();
-}
-
-QString InstalledPassword()
-{
-    QFile file(PasswordFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    for (QByteArray line : file.readAll().split('\n')) {
-        line = line.trimmed();
-        if (line.startsWith("ISC_PASSWORD=")) {
-            QByteArray value = line.mid(13);
-            if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
-                value = value.mid(1, value.size() - 2);
-            return QString::fromUtf8(value);
-        }
-    }
-    return QString();
-}
+using Attachment = DirectAttachment;
 
 // The platform's lock test, as the export makes it.
 bool Held(const QString& hostPath)
@@ -239,10 +132,8 @@ class HeldDatabaseExportTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QFileInfo(InitScript).isExecutable() || !QFileInfo::exists(QStringLiteral("/usr/sbin/firebird")))
-            GTEST_SKIP() << "NOTICE: firebird3.0-server is not installed; held databases are not tested";
-        if (geteuid() != 0)
-            GTEST_SKIP() << "NOTICE: starting the Firebird server needs root; held databases are not tested";
+        if (const QString why = LocalFirebirdServer::unavailableReason(); !why.isEmpty())
+            GTEST_SKIP() << "NOTICE: " << why.toStdString() << "; held databases are not tested";
         firebird_ = getpwnam("firebird");
         ASSERT_NE(firebird_, nullptr);
         ASSERT_TRUE(kit.service.running());
@@ -266,38 +157,9 @@ protected:
             Attachment setup = Attachment::inProcess(audio());
             setup.exec("CREATE TABLE TB_ESCRITA (N INTEGER NOT NULL)");
         }
-        startedServer_ = RunInitScript(QStringLiteral("status")) != 0;
-        if (startedServer_) {
-            ASSERT_EQ(RunInitScript(QStringLiteral("start")), 0);
-        }
-        ensureProgramPassword();
-    }
-
-    void TearDown() override
-    {
-        if (startedServer_)
-            RunInitScript(QStringLiteral("stop"));
-    }
-
-    void ensureProgramPassword()
-    {
-        for (int attempt = 0;; ++attempt) {
-            try {
-                Attachment::server(adm());
-                return;
-            } catch (const DatabaseError& e) {
-                if (e.errorCode() == NetworkFailed && attempt < 50) {
-                    QThread::msleep(200);  // the server is still starting
-                    continue;
-                }
-                ASSERT_EQ(e.errorCode(), LoginFailed) << e.message().toStdString();
-                break;
-            }
-        }
-        const QString current = InstalledPassword();
-        ASSERT_FALSE(current.isEmpty()) << "no SYSDBA password in " << PasswordFile.toStdString();
-        Attachment admin = Attachment::server(adm(), current);
-        admin.exec("ALTER USER SYSDBA PASSWORD '" + ProgramPassword.toUtf8() + "'");
+        ASSERT_TRUE(server_.start());
+        const QString passwordProblem = server_.ensureTestPassword(adm());
+        ASSERT_TRUE(passwordProblem.isEmpty()) << passwordProblem.toStdString();
     }
 
     QString audio() const { return kit.station.host(Audio); }
@@ -330,7 +192,7 @@ protected:
 
     DriverKit kit;
     const passwd* firebird_ = nullptr;
-    bool startedServer_ = false;
+    LocalFirebirdServer server_;
 };
 
 TEST_F(HeldDatabaseExportTest, AConsistentCopyWhileAWriterCommitsAndTheImportGivesADatabaseTheServerOpens)
@@ -401,10 +263,9 @@ TEST_F(HeldDatabaseExportTest, AConsistentCopyWhileAWriterCommitsAndTheImportGiv
     ASSERT_TRUE(QFile::remove(kit.service.archivePath()) && QFile::rename(heldArchive, kit.service.archivePath()));
 
     // The restore replaces the databases, which needs the server stopped.
-    if (!startedServer_)
+    if (!server_.startedHere())
         GTEST_SKIP() << "NOTICE: the Firebird server was already running; it is not stopped for the import";
-    ASSERT_EQ(RunInitScript(QStringLiteral("stop")), 0);
-    startedServer_ = false;
+    ASSERT_TRUE(server_.stop());
     {
         // The station's database moves on after the export; the import brings the archived one back.
         Attachment live = Attachment::inProcess(audio());
@@ -415,8 +276,7 @@ TEST_F(HeldDatabaseExportTest, AConsistentCopyWhileAWriterCommitsAndTheImportGiv
     EXPECT_EQ(kit.frame.importSteps.at(2), StepDone) << kit.dialogs.messageTexts().join(u'\n').toStdString();
     EXPECT_TRUE(kit.errors.isEmpty()) << kit.errors.join(u'\n').toStdString();
     EXPECT_EQ(kit.station.read(Audio), archived.value(Audio));
-    ASSERT_EQ(RunInitScript(QStringLiteral("start")), 0);
-    startedServer_ = true;
+    ASSERT_TRUE(server_.start());
     for (int attempt = 0;; ++attempt) {
         try {
             Attachment restored = Attachment::server(audio());
@@ -425,7 +285,7 @@ TEST_F(HeldDatabaseExportTest, AConsistentCopyWhileAWriterCommitsAndTheImportGiv
                       before);
             break;
         } catch (const DatabaseError& e) {
-            if (e.errorCode() == NetworkFailed && attempt < 50) {
+            if (e.errorCode() == DirectAttachment::NetworkFailed && attempt < 50) {
                 QThread::msleep(200);
                 continue;
             }
